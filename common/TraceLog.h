@@ -1,0 +1,31 @@
+#pragma once
+// The plain-text trace "debug.log": every line is flushed as it is written, so nothing is
+// lost when the program is killed.
+#include <cstdio>
+#include <string>
+
+namespace quellon {
+
+class TraceLog {
+public:
+    TraceLog() = default;
+    ~TraceLog() { Close(); }
+    TraceLog(const TraceLog&) = delete;
+    TraceLog& operator=(const TraceLog&) = delete;
+
+    // Creates or empties the file ("w+"). False when it cannot be created; writes are then
+    // skipped.
+    bool Create(const std::string& path);
+    // printf-style; the text goes out as formatted (callers put their own line breaks).
+    void Write(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Close();
+    bool IsOpen() const { return m_file != nullptr; }
+    // How many times Close actually closed an open file (for the shut-down path's checks).
+    int CloseCount() const { return m_closeCount; }
+
+private:
+    std::FILE* m_file = nullptr;
+    int m_closeCount = 0;
+};
+
+} // namespace quellon

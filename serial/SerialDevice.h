@@ -1,0 +1,28 @@
+#pragma once
+// The platform seam of the serial channel: one exclusive, raw 8N1 port without flow control.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quellon {
+
+enum class ReadStatus { Data, Timeout, Gone };
+
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    // Opens the device exclusively, 8N1, raw, no flow control, DTR and RTS off. On failure
+    // `why` gets a short reason a user can act on ("in use by another program", ...).
+    virtual bool Open(const std::string& path, int baud, std::string& why) = 0;
+    virtual bool SetBaudRate(int baud) = 0;
+    // Waits at most timeoutMs for bytes and reads up to `capacity` of them.
+    virtual ReadStatus Read(std::uint8_t* buffer, int capacity, int timeoutMs, int& got) = 0;
+    virtual bool Write(const std::uint8_t* bytes, int count) = 0;
+    virtual bool Close() = 0;
+    virtual bool IsOpen() const = 0;
+};
+
+// The backend of this platform (termios on POSIX, Win32 on Windows).
+std::unique_ptr<SerialDevice> MakeSystemSerialDevice();
+
+} // namespace quellon

@@ -1,0 +1,198 @@
+// POSIX termios backend of the serial channel (Linux, macOS).
+#include "serial/SerialDevice.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace quellon {
+
+namespace {
+
+speed_t SpeedOf(int baud) {
+    switch (baud) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
+    }
+}
+
+std::string Reason(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return "permission denied: add the user to the dialout group";
+    case EBUSY:
+    case EWOULDBLOCK:
+        return "in use by another program";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "no such device";
+    default:
+        return std::strerror(err);
+    }
+}
+
+class PosixSerialDevice final : public SerialDevice {
+public:
+    ~PosixSerialDevice() override { Close(); }
+
+    bool Open(const std::string& path, int baud, std::string& why) override {
+        Close();
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            why = Reason(errno);
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            why = errno == EWOULDBLOCK ? Reason(EBUSY) : Reason(errno);
+            ::close(fd);
+            return false;
+        }
+        if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
+            why = Reason(errno);
+            ::close(fd);
+            return false;
+        }
+        m_fd = fd;
+        if (!Configure(baud, &why)) {
+            Close();
+            return false;
+        }
+        // DTR and RTS off; a pseudo-terminal has no modem lines and answers ENOTTY.
+        int lines = TIOCM_DTR | TIOCM_RTS;
+        (void)::ioctl(m_fd, TIOCMBIC, &lines);
+        return true;
+    }
+
+    bool SetBaudRate(int baud) override { return m_fd >= 0 && Configure(baud, nullptr); }
+
+    ReadStatus Read(std::uint8_t* buffer, int capacity, int timeoutMs, int& got) override {
+        got = 0;
+        if (m_fd < 0) {
+            return ReadStatus::Gone;
+        }
+        pollfd p{m_fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, timeoutMs);
+        if (r < 0) {
+            return errno == EINTR ? ReadStatus::Timeout : ReadStatus::Gone;
+        }
+        if (r == 0) {
+            return ReadStatus::Timeout;
+        }
+        if (p.revents & POLLIN) {
+            const ssize_t n = ::read(m_fd, buffer, static_cast<std::size_t>(capacity));
+            if (n > 0) {
+                got = static_cast<int>(n);
+                return ReadStatus::Data;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                return ReadStatus::Gone; // EIO, ENXIO: the device has gone
+            }
+            return ReadStatus::Timeout;
+        }
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            return ReadStatus::Gone;
+        }
+        return ReadStatus::Timeout;
+    }
+
+    bool Write(const std::uint8_t* bytes, int count) override {
+        if (m_fd < 0) {
+            return false;
+        }
+        int done = 0;
+        int stalls = 0;
+        while (done < count) {
+            const ssize_t n = ::write(m_fd, bytes + done, static_cast<std::size_t>(count - done));
+            if (n > 0) {
+                done += static_cast<int>(n);
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR) && stalls < 200) {
+                // Output queue full: give the line a moment, but never wait forever.
+                pollfd p{m_fd, POLLOUT, 0};
+                (void)::poll(&p, 1, 5);
+                ++stalls;
+                continue;
+            }
+            return false;
+        }
+        return true;
+    }
+
+    bool Close() override {
+        if (m_fd < 0) {
+            return true;
+        }
+        (void)::ioctl(m_fd, TIOCNXCL);
+        ::flock(m_fd, LOCK_UN);
+        if (::close(m_fd) != 0 && errno != EINTR) {
+            return false;
+        }
+        m_fd = -1;
+        return true;
+    }
+
+    bool IsOpen() const override { return m_fd >= 0; }
+
+private:
+    bool Configure(int baud, std::string* why) {
+        const speed_t speed = SpeedOf(baud);
+        termios tio{};
+        if (speed == B0 || ::tcgetattr(m_fd, &tio) != 0) {
+            if (why) {
+                *why = speed == B0 ? "unsupported baud rate" : "refuses the line settings";
+            }
+            return false;
+        }
+        ::cfmakeraw(&tio);
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+        tio.c_cflag |= CS8 | CLOCAL | CREAD;
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        ::cfsetispeed(&tio, speed);
+        ::cfsetospeed(&tio, speed);
+        termios back{};
+        if (::tcsetattr(m_fd, TCSANOW, &tio) != 0 || ::tcgetattr(m_fd, &back) != 0 ||
+            ::cfgetospeed(&back) != speed || (back.c_cflag & CSIZE) != CS8) {
+            if (why) {
+                *why = "refuses the line settings";
+            }
+            return false;
+        }
+        return true;
+    }
+
+    int m_fd = -1;
+};
+
+} // namespace
+
+std::unique_ptr<SerialDevice> MakeSystemSerialDevice() {
+    return std::make_unique<PosixSerialDevice>();
+}
+
+} // namespace quellon

@@ -1,0 +1,181 @@
+#include "serial/TCommsThread.h"
+
+#include "serial/Framing.h"
+#include "serial/PortDirectory.h"
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+namespace quellon {
+
+TCommsThread::TCommsThread(PortDirectory* directory)
+    : m_directory(directory ? directory : &PortDirectory::Instance()) {}
+
+TCommsThread::~TCommsThread() {
+    m_terminated = true;
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+bool TCommsThread::Open(int portNumber, int baudRate) {
+    if (portNumber < 1) {
+        return false;
+    }
+    if (!Close()) {
+        return false;
+    }
+    m_portNumber = portNumber;
+    m_baudRate = baudRate;
+    m_openError.clear();
+    m_devicePath = m_directory->PathOf(portNumber);
+    if (m_devicePath.empty()) {
+        m_openError = "no such port";
+        return false;
+    }
+    auto device = MakeSystemSerialDevice();
+    if (!device->Open(m_devicePath, baudRate, m_openError)) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_deviceLock);
+        m_device = std::move(device);
+    }
+    m_gone = false;
+    {
+        std::lock_guard<std::mutex> lock(m_rxLock);
+        m_rxCount = 0;
+    }
+    return true;
+}
+
+bool TCommsThread::Close() {
+    std::lock_guard<std::mutex> lock(m_deviceLock);
+    if (!m_device) {
+        return true;
+    }
+    if (!m_device->Close()) {
+        return false;
+    }
+    m_device.reset();
+    return true;
+}
+
+bool TCommsThread::IsOpen() const {
+    std::lock_guard<std::mutex> lock(m_deviceLock);
+    return m_device != nullptr;
+}
+
+void TCommsThread::Start() {
+    {
+        std::lock_guard<std::mutex> lock(m_rxLock);
+        m_rxCount = 0;
+    }
+    if (!m_thread.joinable()) {
+        m_thread = std::thread([this] { Execute(); });
+    }
+}
+
+bool TCommsThread::SetBaudRate(int baudRate) {
+    std::lock_guard<std::mutex> lock(m_deviceLock);
+    if (!m_device || !m_device->SetBaudRate(baudRate)) {
+        return false;
+    }
+    m_baudRate = baudRate;
+    return true;
+}
+
+void TCommsThread::ClearReceive() {
+    std::lock_guard<std::mutex> lock(m_rxLock);
+    m_rxCount = 0;
+}
+
+int TCommsThread::ReceivedCount() const {
+    return m_rxCount.load();
+}
+
+void TCommsThread::CopyReceived(std::uint8_t* destination, int capacity) const {
+    std::lock_guard<std::mutex> lock(m_rxLock);
+    int n = m_rxCount.load();
+    if (n > capacity) {
+        n = capacity;
+    }
+    if (n > 0) {
+        std::memcpy(destination, m_rxBuffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool TCommsThread::Write(const std::uint8_t* bytes, int length, bool raw) {
+    m_rawReceive = raw;
+    std::lock_guard<std::mutex> lock(m_deviceLock);
+    if (!m_device || length < 0) {
+        return false;
+    }
+    return m_device->Write(bytes, length);
+}
+
+bool TCommsThread::WriteFramed(const std::uint8_t* payload, int length) {
+    if (length < 0 || static_cast<std::size_t>(length) > kMaxFramedPayload) {
+        return false;
+    }
+    std::vector<std::uint8_t> body(payload, payload + length);
+    const std::vector<std::uint8_t> frame = FrameBootloaderPayload(body);
+    return Write(frame.data(), static_cast<int>(frame.size()), true);
+}
+
+void TCommsThread::InjectReceived(const std::uint8_t* bytes, int count) {
+    Keep(bytes, count);
+}
+
+void TCommsThread::Keep(const std::uint8_t* bytes, int count) {
+    std::lock_guard<std::mutex> lock(m_rxLock);
+    std::uint16_t n = m_rxCount.load();
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t b = bytes[i];
+        // The mode is looked at for every byte, so a change applies from the next byte on.
+        const bool raw = m_rawReceive.load(std::memory_order_relaxed);
+        if (!raw && (b < 0x20 || b == '-')) {
+            continue;
+        }
+        if (n >= kBufferSize) {
+            continue; // full until the next clear: further bytes are dropped
+        }
+        m_rxBuffer[n++] = b;
+    }
+    m_rxCount = n;
+}
+
+void TCommsThread::Execute() {
+    using namespace std::chrono_literals;
+    while (true) {
+        int got = 0;
+        ReadStatus status = ReadStatus::Timeout;
+        {
+            std::lock_guard<std::mutex> lock(m_deviceLock);
+            if (m_device) {
+                status = m_device->Read(m_readChunk, kChunkSize, 1, got);
+            }
+        }
+        if (status == ReadStatus::Data && got > 0) {
+            Keep(m_readChunk, got);
+            std::this_thread::sleep_for(1ms);
+            continue;
+        }
+        if (status == ReadStatus::Gone) {
+            // The port went away: say so once and stop hammering it.
+            m_gone = true;
+            std::this_thread::sleep_for(20ms);
+        } else {
+            std::this_thread::sleep_for(1ms);
+        }
+        if (m_terminated.load()) {
+            break;
+        }
+        if (!IsOpen()) {
+            std::this_thread::sleep_for(9ms); // closed channel: nothing to read
+        }
+    }
+}
+
+} // namespace quellon

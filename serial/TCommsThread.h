@@ -1,0 +1,79 @@
+#pragma once
+// One open COM port and the thread that drains it into a 4096-byte receive buffer.
+// The receive thread is the only writer of the buffer; the GUI thread clears, counts and
+// copies it. Append and clear are serialised by one lock, so no append can interleave with
+// a reset.
+#include "serial/SerialDevice.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace quellon {
+
+class PortDirectory;
+
+class TCommsThread {
+public:
+    static constexpr int kBufferSize = 4096;
+    static constexpr int kChunkSize = 16;
+
+    // Suspended and closed. `directory` resolves COM numbers (the process-wide one if null).
+    explicit TCommsThread(PortDirectory* directory = nullptr);
+    ~TCommsThread(); // terminates the thread and waits for it; does not close the port
+    TCommsThread(const TCommsThread&) = delete;
+    TCommsThread& operator=(const TCommsThread&) = delete;
+
+    bool Open(int portNumber, int baudRate);
+    bool Close();
+    void Start();
+    bool SetBaudRate(int baudRate);
+
+    void ClearReceive();
+    int ReceivedCount() const;
+    void CopyReceived(std::uint8_t* destination, int capacity) const;
+
+    bool Write(const std::uint8_t* bytes, int length, bool raw);
+    // Bootloader frame of a payload of at most 509 bytes; false (nothing written) if longer.
+    bool WriteFramed(const std::uint8_t* payload, int length);
+
+    bool RawReceive() const { return m_rawReceive.load(); }
+    int PortNumber() const { return m_portNumber; }
+    int BaudRate() const { return m_baudRate; }
+    bool IsOpen() const;
+    bool IsStarted() const { return m_thread.joinable(); }
+    // True once the device has reported that it went away (hang-up, unplugged adapter).
+    bool IsGone() const { return m_gone.load(); }
+    // Why the last Open failed, for the trace and the user ("in use by another program").
+    const std::string& OpenError() const { return m_openError; }
+    const std::string& DevicePath() const { return m_devicePath; }
+
+    // Test hook: receive bytes as if they had come from the port.
+    void InjectReceived(const std::uint8_t* bytes, int count);
+
+private:
+    void Execute();
+    void Keep(const std::uint8_t* bytes, int count);
+
+    PortDirectory* m_directory;
+    std::unique_ptr<SerialDevice> m_device;
+    mutable std::mutex m_deviceLock; // guards m_device against Close during a read
+    std::string m_devicePath;
+    std::string m_openError;
+    int m_baudRate = 0;
+    int m_portNumber = 0;
+
+    mutable std::mutex m_rxLock;
+    std::uint8_t m_rxBuffer[kBufferSize] = {};
+    std::atomic<std::uint16_t> m_rxCount{0};
+    std::atomic<bool> m_rawReceive{false};
+    std::atomic<bool> m_terminated{false};
+    std::atomic<bool> m_gone{false};
+    std::uint8_t m_readChunk[kChunkSize] = {};
+    std::thread m_thread;
+};
+
+} // namespace quellon
