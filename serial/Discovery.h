@@ -1,0 +1,66 @@
+#pragma once
+// The start-up search for the sensor's port and the sensor identification.
+#include "serial/CommandExchange.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellon {
+
+// The configurator's own build number and revision ("%u.%03u" in the title and about box).
+constexpr unsigned kGuiBuildNumber = QUELLON_BUILD_NUMBER;
+constexpr unsigned kGuiBuildRevision = QUELLON_BUILD_REVISION;
+// The main window's title before the first identification: the configurator's part number
+// and issue.
+constexpr const char* kInitialTitle = "Quellon Configurator QC-5630-CFG Issue 1";
+std::string IdentifiedTitle();
+
+// Asks the sensor on m_comnum for its identification, up to `tries` times, behind the
+// progress dialog. On success stores the firmware number and revision in the port table
+// and hands the configurator's own title to `setTitle`.
+bool IdentifySensor(CommandExchange& exchange, int tries,
+                    const std::function<void(const std::string&)>& setTitle);
+
+// Parses an identification reply from its sixth byte on with "%x,%x"; a field that does
+// not convert keeps its previous value.
+void ParseIdentification(const char* reply, std::uint32_t& number, std::uint32_t& revision);
+
+struct SkippedPort {
+    int comNumber;
+    std::string path;
+    std::string reason;
+};
+
+class StartupSearch {
+public:
+    enum class Outcome {
+        NoPorts,   // nothing opened: the program ends after the message
+        Cancelled, // several silent ports and the user closed the port dialog
+        Chosen     // m_comnum holds the sensor's port
+    };
+
+    StartupSearch(CommandExchange& exchange, std::string tracePath = "debug.log")
+        : m_exchange(exchange), m_tracePath(std::move(tracePath)) {}
+
+    // Steps up to and including the clean-up of the other ports. `choosePort` shows the
+    // port dialog and returns the chosen COM number, or nothing when the user closed it.
+    Outcome Run(const std::function<std::optional<int>()>& choosePort,
+                const std::function<void(const std::string&)>& setTitle);
+
+    // Ports that exist but could not be used, with the reason, for the user and the trace.
+    const std::vector<SkippedPort>& Skipped() const { return m_skipped; }
+    std::string SkippedDetails() const;
+    int OpenedCount() const { return m_opened; }
+
+private:
+    void TraceSkipped();
+
+    CommandExchange& m_exchange;
+    std::string m_tracePath;
+    std::vector<SkippedPort> m_skipped;
+    int m_opened = 0;
+};
+
+} // namespace quellon

@@ -1,0 +1,58 @@
+#include "common/CommandLine.h"
+#include "serial/PortDirectory.h"
+
+#include <gtest/gtest.h>
+
+using namespace quellon;
+
+TEST(CommandLine, GoodArguments) {
+    CommandLine c;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine(
+        {"--no-default-ports", "--port", "COM5=/tmp/a", "--port", "COM17=/dev/pts/3", "--service"},
+        c, error))
+        << error;
+    EXPECT_TRUE(c.noDefaultPorts);
+    EXPECT_TRUE(c.service);
+    EXPECT_FALSE(c.simulate);
+    EXPECT_EQ(c.ports.at(5), "/tmp/a");
+    EXPECT_EQ(c.ports.at(17), "/dev/pts/3");
+}
+
+TEST(CommandLine, BadArgumentsGiveOneLineErrors) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--port"},           {"--port", "COM0=/x"},   {"--port", "COM100=/x"},
+        {"--port", "COM5"},   {"--port", "COM5="},     {"--port", "5=/x"},
+        {"--frobnicate"},     {"--sim-model", "9999"}, {"--sim-output"},
+        {"--port", "COMx=/x"}};
+    for (const auto& args : bad) {
+        CommandLine c;
+        std::string error;
+        EXPECT_FALSE(ParseCommandLine(args, c, error)) << args[0];
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+    }
+}
+
+TEST(PortDirectory, DefaultLinuxMapAndOverrides) {
+    struct Case {
+        int com;
+        const char* path;
+    } cases[] = {{1, "/dev/ttyS0"},
+                 {32, "/dev/ttyS31"},
+                 {33, "/dev/ttyUSB0"},
+                 {64, "/dev/ttyUSB31"},
+                 {65, "/dev/ttyACM0"},
+                 {99, "/dev/ttyACM34"},
+                 {0, ""},
+                 {100, ""}};
+    PortDirectory d;
+    for (const auto& c : cases) {
+        EXPECT_EQ(d.PathOf(c.com), c.path) << c.com;
+    }
+    d.Map(33, "/tmp/pty-a");
+    EXPECT_EQ(d.PathOf(33), "/tmp/pty-a");
+    d.DropDefaults();
+    EXPECT_EQ(d.PathOf(1), "");
+    EXPECT_EQ(d.PathOf(33), "/tmp/pty-a");
+}
