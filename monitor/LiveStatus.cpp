@@ -1,0 +1,53 @@
+#include "monitor/LiveStatus.h"
+
+#include <cstdio>
+
+namespace quellon {
+
+bool ParseLiveStatus(const char* reply, LiveStatus& out) {
+    if (reply[0] != '\n' || reply[1] != '\r' || reply[2] != '\x02' || reply[3] != 'A' ||
+        reply[4] != ',') {
+        return false;
+    }
+    LiveStatus s;
+    unsigned f[5] = {};
+    if (std::sscanf(reply + 5, "%x,%x,%x,%x,%x", &f[0], &f[1], &f[2], &f[3], &f[4]) < 5) {
+        return false;
+    }
+    s.coarse = static_cast<int>(f[0]);
+    s.fine = static_cast<int>(f[1]);
+    s.oil = static_cast<int>(f[2]);
+    s.temperature = static_cast<int>(f[3]);
+    s.status = static_cast<int>(f[4]);
+    out = s;
+    return true;
+}
+
+int OilStatusShown(int field) {
+    const float v = static_cast<float>(field) * 1000.0f * 0.0009765625f;
+    return static_cast<int>(v);
+}
+
+int TemperatureShown(int field) {
+    const auto raw = static_cast<std::int16_t>(field & 0xffff);
+    const float v = static_cast<float>(raw) * 0.0625f;
+    return static_cast<int>(v);
+}
+
+std::string StatusCaption(int status) {
+    if (status == 0) {
+        return "Status:Ok";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "Status:%02x\n", static_cast<unsigned>(status));
+    return text;
+}
+
+std::string TraceLine(const LiveStatus& s) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%d,%d,%d,%d,%x\n", s.coarse, s.fine, s.oil, s.temperature,
+                  static_cast<unsigned>(s.status));
+    return text;
+}
+
+} // namespace quellon

@@ -1,0 +1,28 @@
+#pragma once
+// The live status record (reply to "A") and how the main window shows it.
+#include <cstdint>
+#include <string>
+
+namespace quellon {
+
+struct LiveStatus {
+    int coarse = 0;      // percent of full scale
+    int fine = 0;        // percent of full scale
+    int oil = 0;         // raw: 1024 is the reference oil
+    int temperature = 0; // low 16 bits: signed sixteenths of a degree Celsius
+    int status = 0;      // 0 healthy; bit 0 temperature, bits 1 and 2 oil status
+};
+
+// True when the reply starts with LF CR STX 'A' ',' and five hexadecimal fields convert.
+bool ParseLiveStatus(const char* reply, LiveStatus& out);
+
+// Oil Status as shown: field x 1000 / 1024 in single precision, truncated toward zero.
+int OilStatusShown(int field);
+// Whole degrees: the low 16 bits as a signed number x 0.0625 in single precision, truncated.
+int TemperatureShown(int field);
+// "Status:Ok" or "Status:%02x\n".
+std::string StatusCaption(int status);
+// The trace line of one good poll: "%d,%d,%d,%d,%x\n".
+std::string TraceLine(const LiveStatus& s);
+
+} // namespace quellon

@@ -1,0 +1,514 @@
+#include "monitor/TForm1.h"
+
+#include "common/TGauge.h"
+#include "common/UserPrompts.h"
+#include "config/TForm2.h"
+#include "dialogs/TForm5.h"
+#include "dialogs/TForm6.h"
+#include "dialogs/TForm7.h"
+#include "monitor/LiveStatus.h"
+#include "reporting/TForm4.h"
+#include "serial/TForm3.h"
+#include "serial/TFrmComms.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstring>
+
+namespace quellon {
+
+namespace {
+
+const char* const kLostMessage = "Cannot communicate with sensor. Check connections and restart "
+                                 "GUI\nIf communication issues persist refer to Quellon ";
+const char* const kNoSensorMessage =
+    "Cannot communicate with sensor. Please close GUI, powercycle sensor and restart GUI.\n\n"
+    "If problem persists please refer to Quellon manual.";
+
+const QColor kYellow(255, 255, 0);
+const QColor kRed(255, 0, 0);
+const QColor kGreen(0, 128, 0);
+
+QLineEdit* MakeBox(QWidget* parent, const char* name, const char* text) {
+    auto* box = new QLineEdit(text, parent);
+    box->setObjectName(name);
+    box->setReadOnly(true);
+    box->setFocusPolicy(Qt::NoFocus); // no caret in a display box
+    box->setAlignment(Qt::AlignCenter);
+    return box;
+}
+
+// A value box in its "DISABLED" state: small left-aligned text on the window background.
+void ShowDisabled(QLineEdit* box) {
+    QFont f = box->font();
+    f.setPointSize(16);
+    box->setFont(f);
+    box->setText("DISABLED");
+    box->setStyleSheet("QLineEdit { background-color: palette(window); color: palette(text); }");
+    box->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    box->setEnabled(false);
+}
+
+void ShowValue(QLineEdit* box, const QString& text, const QColor& background) {
+    QFont f = box->font();
+    f.setPointSize(28);
+    box->setFont(f);
+    box->setText(text);
+    box->setEnabled(true);
+    box->setAlignment(Qt::AlignCenter);
+    box->setStyleSheet(
+        QString("QLineEdit { background-color: %1; color: white; }").arg(background.name()));
+}
+
+} // namespace
+
+TForm1::TForm1(AppForms& forms, QWidget* parent) : QMainWindow(parent), m_forms(forms) {
+    setObjectName("Form1");
+    setWindowTitle(kInitialTitle);
+    BuildDisplay();
+    BuildMenu();
+    m_exchange.SetProcessEvents([] { QCoreApplication::processEvents(); });
+}
+
+TForm1::~TForm1() {
+    // The firmware image file is closed with the window; the channels stay with the table.
+}
+
+void TForm1::BuildDisplay() {
+    auto* central = new QWidget(this);
+    auto* grid = new QGridLayout(central);
+    grid->setContentsMargins(18, 12, 18, 12);
+    grid->setHorizontalSpacing(24);
+    grid->setVerticalSpacing(6);
+
+    auto label = [central](const char* text) {
+        auto* l = new QLabel(text, central);
+        QFont f = l->font();
+        f.setPointSize(11);
+        f.setBold(true);
+        l->setFont(f);
+        l->setAlignment(Qt::AlignCenter);
+        return l;
+    };
+    grid->addWidget(label("Coarse"), 0, 0);
+    grid->addWidget(label("Fine"), 0, 1);
+
+    GaugeCoarse = new TGauge(central);
+    GaugeCoarse->setObjectName("GaugeCoarse");
+    GaugeFine = new TGauge(central);
+    GaugeFine->setObjectName("GaugeFine");
+    Edit2 = MakeBox(central, "Edit2", "DISABLED");
+    Edit4 = MakeBox(central, "Edit4", "DISABLED");
+    for (QWidget* w : {static_cast<QWidget*>(GaugeCoarse), static_cast<QWidget*>(GaugeFine),
+                       static_cast<QWidget*>(Edit2), static_cast<QWidget*>(Edit4)}) {
+        w->setFixedSize(140, 200);
+    }
+    ShowDisabled(Edit2);
+    ShowDisabled(Edit4);
+    Edit2->hide();
+    Edit4->hide();
+    grid->addWidget(GaugeCoarse, 1, 0, Qt::AlignHCenter);
+    grid->addWidget(Edit2, 1, 0, Qt::AlignHCenter);
+    grid->addWidget(GaugeFine, 1, 1, Qt::AlignHCenter);
+    grid->addWidget(Edit4, 1, 1, Qt::AlignHCenter);
+
+    grid->addWidget(label("Oil Status"), 2, 0);
+    grid->addWidget(label("Temperature"), 2, 1);
+    Edit3 = MakeBox(central, "Edit3", "1000");
+    Edit1 = MakeBox(central, "Edit1", "20");
+    for (QLineEdit* box : {Edit3, Edit1}) {
+        box->setFixedSize(140, 100);
+        QFont f = box->font();
+        f.setPointSize(28);
+        box->setFont(f);
+    }
+    grid->addWidget(Edit3, 3, 0, Qt::AlignHCenter);
+    grid->addWidget(Edit1, 3, 1, Qt::AlignHCenter);
+
+    lbErrors = new QLabel("Status", central);
+    lbErrors->setObjectName("lbErrors");
+    lbComms = new QLabel("COMMS FAIL", central);
+    lbComms->setObjectName("lbComms");
+    for (QLabel* l : {lbErrors, lbComms}) {
+        QFont f = l->font();
+        f.setPointSize(11);
+        l->setFont(f);
+        l->setAlignment(Qt::AlignCenter);
+    }
+    grid->addWidget(lbErrors, 4, 0);
+    grid->addWidget(lbComms, 4, 1);
+
+    Button1 = new QPushButton("Read", central);
+    Button1->setObjectName("Button1");
+    Button1->hide();
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(200);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+
+    setCentralWidget(central);
+}
+
+void TForm1::BuildMenu() {
+    auto act = [this](QMenu* menu, const char* name, const char* text, auto handler) {
+        QAction* a = menu->addAction(text);
+        a->setObjectName(name);
+        connect(a, &QAction::triggered, this, handler);
+        return a;
+    };
+    Sensor1 = menuBar()->addMenu("&Sensor");
+    Sensor1->setObjectName("Sensor1");
+    EEPROM1 = act(Sensor1, "EEPROM1", "&Configure", [this] { EEPROM1Click(); });
+    Graphic1 = act(Sensor1, "Graphic1", "&Reporting", [this] { Graphic1Click(); });
+    Calibrate2 = act(Sensor1, "Calibrate2", "&Debris Calibration", [this] { Calibrate2Click(); });
+    InlineCalibration1 = act(Sensor1, "InlineCalibration1", "&Zero Calibration",
+                             [this] { InlineCalibration1Click(); });
+    Oil1 = act(Sensor1, "Oil1", "&Oil Reference", [this] { Oil1Click(); });
+    LEDs1 = act(Sensor1, "LEDs1", "&LEDs", [this] { LEDs1Click(); });
+
+    Brightness1 = Sensor1->addMenu("&Brightness");
+    Brightness1->setObjectName("Brightness1");
+    BrightnessGroup = new QActionGroup(this);
+    BrightnessGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    struct Level {
+        QAction** entry;
+        const char* name;
+        const char* text;
+        const char* command;
+    } levels[] = {{&Max1, "Max1", "&Max", "h 64"}, {&N751, "N751", "&75%", "h 4B"},
+                  {&N501, "N501", "&50%", "h 32"}, {&N251, "N251", "&25%", "h 19"},
+                  {&Min1, "Min1", "M&in", "h 5"},  {&Off1, "Off1", "O&ff", "h 0"}};
+    for (const Level& l : levels) {
+        QAction* a = Brightness1->addAction(l.text);
+        a->setObjectName(l.name);
+        a->setCheckable(true);
+        BrightnessGroup->addAction(a);
+        const char* command = l.command;
+        connect(a, &QAction::triggered, this, [this, a, command] { BrightnessClick(a, command); });
+        *l.entry = a;
+    }
+
+    Engineering1 = Sensor1->addMenu("&Engineering");
+    Engineering1->setObjectName("Engineering1");
+    Enable1 = act(Engineering1, "Enable1", "&Enable", [this] { Enable1Click(); });
+    Disable1 = act(Engineering1, "Disable1", "&Disable", [this] { Disable1Click(); });
+    Enable1->setCheckable(true);
+    Disable1->setCheckable(true);
+    Disable1->setChecked(true);
+
+    Load1 = act(Sensor1, "Load1", "&Import", [this] { Load1Click(); });
+    Save1 = act(Sensor1, "Save1", "E&xport", [this] { Save1Click(); });
+    RestoreFactoryDefaults1 = Sensor1->addMenu("Restore &Factory Defaults");
+    RestoreFactoryDefaults1->setObjectName("RestoreFactoryDefaults1");
+    Small1 = act(RestoreFactoryDefaults1, "Small1", "&Small", [this] { RestoreDefaults("D 1"); });
+    Medium1 =
+        act(RestoreFactoryDefaults1, "Medium1", "&Medium", [this] { RestoreDefaults("D 2"); });
+    Large1 = act(RestoreFactoryDefaults1, "Large1", "&Large", [this] { RestoreDefaults("D 3"); });
+    Exit1 = act(Sensor1, "Exit1", "E&xit", [this] { Exit1Click(); });
+
+    Bootloader1 = menuBar()->addMenu("&Bootloader");
+    Bootloader1->setObjectName("Bootloader1");
+    Mode1 = act(Bootloader1, "Mode1", "&Mode", [this] { Mode1Click(); });
+    Version1 = act(Bootloader1, "Version1", "&Version", [this] { Version1Click(); });
+    Erase1 = act(Bootloader1, "Erase1", "&Erase", [this] { Erase1Click(); });
+    Program1 = act(Bootloader1, "Program1", "&Program", [this] { Program1Click(); });
+    Run1 = act(Bootloader1, "Run1", "&Run", [this] { Run1Click(); });
+    ReadCrc1 = act(Bootloader1, "ReadCrc1", "Read &Crc", [this] { ReadCrc1Click(); });
+
+    Help1 = menuBar()->addMenu("&Help");
+    Help1->setObjectName("Help1");
+    SensorUpgrade1 =
+        act(Help1, "SensorUpgrade1", "Sensor &Upgrade", [this] { SensorUpgrade1Click(); });
+    About1 = act(Help1, "About1", "&About", [this] { About1Click(); });
+
+    // Entries that the delivered window hides; service mode makes them reachable.
+    const bool service = m_forms.ServiceMode;
+    for (QAction* a : {Calibrate2, InlineCalibration1, Oil1, LEDs1}) {
+        a->setVisible(service);
+    }
+    Engineering1->menuAction()->setVisible(service);
+    Bootloader1->menuAction()->setVisible(service);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        QTimer::singleShot(0, this, [this] { FormShow(); });
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+bool TForm1::IdentifySensor(int tries) {
+    return quellon::IdentifySensor(m_exchange, tries, [this](const std::string& title) {
+        setWindowTitle(QString::fromStdString(title));
+    });
+}
+
+void TForm1::FormShow() {
+    m_exchange.SetProgress(m_forms.Form3);
+    StartupSearch search(m_exchange, m_tracePath);
+    const auto outcome = search.Run(
+        [this]() -> std::optional<int> {
+            if (m_forms.FrmComms->ShowModal() == QDialog::Accepted) {
+                return m_forms.FrmComms->ChosenNumber();
+            }
+            return std::nullopt;
+        },
+        [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); });
+
+    if (outcome == StartupSearch::Outcome::NoPorts) {
+        m_forms.Prompts->Message("Error", kNoSensorMessage, PromptButtons::Ok,
+                                 search.SkippedDetails());
+        m_searchDone = true;
+        close();
+        return;
+    }
+    if (outcome == StartupSearch::Outcome::Cancelled) {
+        m_searchDone = true;
+        close();
+        return;
+    }
+    if (IdentifySensor(5)) {
+        UnlockSensor();
+        WaitMs(50);
+        FeaturesReadAndApply();
+        m_failures = 0;
+        StartPoll();
+        lbComms->setText("Comms:Ok");
+    } else {
+        m_forms.Prompts->Message("Error", kNoSensorMessage, PromptButtons::Ok,
+                                 search.SkippedDetails());
+    }
+    m_searchDone = true;
+}
+
+void TForm1::FeaturesReadAndApply() {
+    if (m_forms.Form2) {
+        m_forms.Form2->Button37Click();
+        m_forms.Form2->ApplyFeatures();
+    }
+}
+
+std::uint16_t TForm1::FeatureWord() const {
+    return m_forms.Form2 ? m_forms.Form2->GetFeatureWord() : 0;
+}
+
+void TForm1::FormClose() {
+    if (m_ports.m_comnum < 99) {
+        Timer1->stop();
+        WaitMs(20);
+        SendCommand("");
+    }
+    m_ports.debugLog.Close();
+}
+
+void TForm1::StopPoll() {
+    Timer1->stop();
+}
+
+void TForm1::StartPoll() {
+    if (!Timer1->isActive()) {
+        Timer1->start();
+    }
+}
+
+void TForm1::StopReportingPoll() {
+    if (m_forms.Form4) {
+        m_forms.Form4->Timer1->stop();
+    }
+}
+
+void TForm1::StartReportingPoll() {
+    if (m_forms.Form4 && !m_forms.Form4->Timer1->isActive()) {
+        m_forms.Form4->Timer1->start();
+    }
+}
+
+bool TForm1::ReportingVisible() const {
+    return m_forms.Form4 && m_forms.Form4->isVisible();
+}
+
+bool TForm1::SendAcknowledged(const std::string& command) {
+    return quellon::SendAcknowledged(m_exchange, *this, *m_forms.Prompts, command);
+}
+
+void TForm1::Button1Click() {
+    char reply[128];
+    std::memset(reply, 0, sizeof reply);
+    SendCommand("A");
+    int count = 0;
+    if (!WaitReply(reply, sizeof reply, 26, 100, count)) {
+        ++m_failures;
+        if (m_failures > 5) {
+            m_failures = 5;
+            Timer1->setInterval(1000);
+            Timer1->stop();
+            lbComms->setText("Comms:Fail");
+            m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok);
+        }
+        return;
+    }
+    LiveStatus s;
+    if (!ParseLiveStatus(reply, s)) {
+        return;
+    }
+    m_ports.debugLog.Write("%s", TraceLine(s).c_str());
+    ShowLiveStatus(s.coarse, s.fine, s.oil, s.temperature, s.status);
+    Timer1->setInterval(500);
+    m_failures = 0;
+    lbComms->setText("Comms:Ok");
+}
+
+void TForm1::ShowLiveStatus(int coarse, int fine, int oil, int temperature, int status) {
+    const std::uint16_t features = FeatureWord();
+    auto channel = [](bool disabled, TGauge* gauge, QLineEdit* box, int value) {
+        if (disabled) {
+            gauge->hide();
+            box->show();
+            box->setEnabled(false);
+        } else {
+            gauge->SetProgress(value);
+            gauge->SetForeColor(value < 100 ? kYellow : kRed);
+            gauge->show();
+            box->hide();
+        }
+    };
+    channel(features & 0x0010, GaugeFine, Edit4, fine);
+    channel(features & 0x0008, GaugeCoarse, Edit2, coarse);
+
+    if (features & (0x0004 | 0x0020)) {
+        ShowDisabled(Edit3);
+    } else {
+        ShowValue(Edit3, QString::number(OilStatusShown(oil)), (status & 0x06) ? kRed : kGreen);
+    }
+    if ((features & 0x0004) && !(features & 0x0020)) {
+        ShowValue(Edit1, QString::number(TemperatureShown(temperature)) + QChar(0x00B0) + "C",
+                  (status & 0x01) ? kRed : kGreen);
+    } else {
+        ShowDisabled(Edit1);
+    }
+    lbErrors->setText(QString::fromStdString(StatusCaption(status)));
+}
+
+// ---- Menu -------------------------------------------------------------------------------
+
+void TForm1::EEPROM1Click() {
+    m_forms.Form2->show();
+}
+
+void TForm1::Graphic1Click() {
+    m_forms.Form4->show();
+}
+
+void TForm1::Calibrate2Click() {
+    if (m_forms.Prompts->Message("Calibration", "Press OK to enter Debris Calibration Mode",
+                                 PromptButtons::OkCancel) == PromptAnswer::Ok) {
+        m_forms.Form6->SetCalibrationMode(0);
+        m_forms.Form6->show();
+    }
+}
+
+void TForm1::InlineCalibration1Click() {
+    if (m_forms.Prompts->Message("Calibration", "Press OK to enter Zero Calibration Mode",
+                                 PromptButtons::OkCancel) == PromptAnswer::Ok) {
+        m_forms.Form6->SetCalibrationMode(1);
+        m_forms.Form6->show();
+    }
+}
+
+void TForm1::Oil1Click() {
+    m_forms.Prompts->Message("Oil Calibration", "Insert sensor in reference oil and Press OK",
+                             PromptButtons::Ok);
+    WaitMs(1000);
+    if (m_forms.Prompts->Message("Oil Calibration",
+                                 "Press OK to set reference, reported oil value should be 1000",
+                                 PromptButtons::OkCancel) == PromptAnswer::Ok) {
+        SendAcknowledged("cd");
+    }
+}
+
+void TForm1::LEDs1Click() {
+    m_forms.Form5->show();
+}
+
+void TForm1::BrightnessClick(QAction* entry, const char* command) {
+    SendCommand(command);
+    entry->setChecked(true); // the group unchecks the other five
+}
+
+void TForm1::Enable1Click() {
+    if (m_forms.Prompts->Message("Engineering", "Press OK to enter Engineering Mode",
+                                 PromptButtons::OkCancel) == PromptAnswer::Ok) {
+        Enable1->setChecked(true);
+        Disable1->setChecked(false);
+        SensorUpgrade1->setEnabled(true);
+    } else {
+        Enable1->setChecked(false);
+    }
+}
+
+void TForm1::Disable1Click() {
+    Enable1->setChecked(false);
+    Disable1->setChecked(true);
+    SensorUpgrade1->setEnabled(false);
+}
+
+void TForm1::Load1Click() {}
+
+void TForm1::Save1Click() {}
+
+void TForm1::RestoreDefaults(const char* command) {
+    StopPoll();
+    WaitMs(100);
+    if (m_forms.Prompts->Message("Confirmation",
+                                 "Are you sure you want to restore factory defaults",
+                                 PromptButtons::YesNo) == PromptAnswer::Yes) {
+        UnlockSensor();
+        WaitMs(50);
+        SendCommand(command);
+        m_forms.Prompts->Message("Success", "Defaults restored", PromptButtons::Ok);
+        FeaturesReadAndApply();
+    }
+    StartPoll();
+}
+
+void TForm1::Exit1Click() {
+    close();
+    FormClose();
+}
+
+void TForm1::Mode1Click() {
+    if (IdentifySensor(1)) {
+        RebootSensor();
+    }
+}
+
+void TForm1::Version1Click() {}
+void TForm1::Erase1Click() {}
+void TForm1::Program1Click() {}
+void TForm1::Run1Click() {}
+void TForm1::ReadCrc1Click() {}
+void TForm1::SensorUpgrade1Click() {}
+
+void TForm1::About1Click() {
+    m_forms.Form7->show();
+}
+
+} // namespace quellon

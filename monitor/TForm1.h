@@ -1,0 +1,164 @@
+#pragma once
+// The main window: finds the sensor, shows its live readings and carries the main menu.
+#include "common/AppForms.h"
+#include "serial/Acknowledged.h"
+#include "serial/CommandExchange.h"
+#include "serial/Discovery.h"
+#include "serial/PortTable.h"
+#include "serial/SensorLink.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <string>
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+namespace quellon {
+
+class TGauge;
+
+class TForm1 : public QMainWindow, public PollTimer, public AckTimers {
+    Q_OBJECT
+public:
+    explicit TForm1(AppForms& forms, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Where the trace goes (tests point it into their own folder).
+    void SetTracePath(const std::string& path) { m_tracePath = path; }
+
+    // Start-up search, run once when the window is first shown.
+    void FormShow();
+    bool SearchDone() const { return m_searchDone; }
+    // Closing: stops the poll, sends the empty command, closes the trace.
+    void FormClose();
+
+    // The live status poll.
+    void Button1Click();
+    void Timer1Timer() { Button1Click(); }
+    int FailureCount() const { return m_failures; }
+
+    // Exchange with the sensor.
+    CommandExchange& Exchange() { return m_exchange; }
+    PortTable& Ports() { return m_ports; }
+    void SendCommand(const std::string& text) { m_exchange.SendCommand(text); }
+    bool WaitReply(char* buffer, int capacity, int length, int budget, int& count) {
+        return m_exchange.WaitReply(buffer, capacity, length, budget, count);
+    }
+    void UnlockSensor() { m_exchange.UnlockSensor(); }
+    void LockSensor() { m_exchange.LockSensor(); }
+    bool RebootSensor() { return m_exchange.RebootSensor(); }
+    bool IdentifySensor(int tries);
+    bool SendAcknowledged(const std::string& command);
+
+    // PollTimer: Timer1 of this window.
+    void StopPoll() override;
+    void StartPoll() override;
+    // AckTimers.
+    void StopMainPoll() override { StopPoll(); }
+    void StartMainPoll() override { StartPoll(); }
+    void StopReportingPoll() override;
+    void StartReportingPoll() override;
+    bool ReportingVisible() const override;
+
+    // Menu handlers.
+    void EEPROM1Click();
+    void Graphic1Click();
+    void Calibrate2Click();
+    void InlineCalibration1Click();
+    void Oil1Click();
+    void LEDs1Click();
+    void BrightnessClick(QAction* entry, const char* command);
+    void Enable1Click();
+    void Disable1Click();
+    void Load1Click();
+    void Save1Click();
+    void RestoreDefaults(const char* command);
+    void Exit1Click();
+    void Mode1Click();
+    void Version1Click();
+    void Erase1Click();
+    void Program1Click();
+    void Run1Click();
+    void ReadCrc1Click();
+    void SensorUpgrade1Click();
+    void About1Click();
+
+    // Display.
+    TGauge* GaugeCoarse;
+    TGauge* GaugeFine;
+    QLineEdit* Edit1; // temperature
+    QLineEdit* Edit2; // "DISABLED" in place of the coarse gauge
+    QLineEdit* Edit3; // oil status
+    QLineEdit* Edit4; // "DISABLED" in place of the fine gauge
+    QLabel* lbErrors;
+    QLabel* lbComms;
+    QTimer* Timer1;
+    QPushButton* Button1;
+
+    // Menu.
+    QMenu* Sensor1;
+    QAction* EEPROM1;
+    QAction* Graphic1;
+    QAction* Calibrate2;
+    QAction* InlineCalibration1;
+    QAction* Oil1;
+    QAction* LEDs1;
+    QMenu* Brightness1;
+    QAction* Max1;
+    QAction* N751;
+    QAction* N501;
+    QAction* N251;
+    QAction* Min1;
+    QAction* Off1;
+    QActionGroup* BrightnessGroup;
+    QMenu* Engineering1;
+    QAction* Enable1;
+    QAction* Disable1;
+    QAction* Load1;
+    QAction* Save1;
+    QMenu* RestoreFactoryDefaults1;
+    QAction* Small1;
+    QAction* Medium1;
+    QAction* Large1;
+    QAction* Exit1;
+    QMenu* Bootloader1;
+    QAction* Mode1;
+    QAction* Version1;
+    QAction* Erase1;
+    QAction* Program1;
+    QAction* Run1;
+    QAction* ReadCrc1;
+    QMenu* Help1;
+    QAction* SensorUpgrade1;
+    QAction* About1;
+
+    // The feature word as the configuration window last read it.
+    std::uint16_t FeatureWord() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildDisplay();
+    void BuildMenu();
+    void ShowLiveStatus(int coarse, int fine, int oil, int temperature, int status);
+    void FeaturesReadAndApply();
+
+    AppForms& m_forms;
+    PortTable m_ports;
+    CommandExchange m_exchange{m_ports};
+    std::string m_tracePath = "debug.log";
+    int m_failures = 0;
+    bool m_shown = false;
+    bool m_searchDone = false;
+};
+
+} // namespace quellon
