@@ -1,0 +1,108 @@
+// The sensor's bootloader: version, erase, program, verify and start (see VirtualSensor.h).
+#include "sim/SensorCore.h"
+
+#include <cstdio>
+
+namespace quellon::sim {
+
+void VirtualSensor::Impl::StartProgrammedApplication(double now) {
+    if (programmedSinceErase) {
+        firmwareNumber = image.ByteAt(0x000200);
+        firmwareRevision = image.ByteAt(0x000201);
+    }
+    Reboot(Mode::Application, opts.timing.startMs, now);
+}
+
+void VirtualSensor::Impl::HandleBootloader(const std::vector<std::uint8_t>& payload, double at) {
+    if (payload.empty()) {
+        return;
+    }
+    bootLastRequest = at;
+    if (eraseDoneAt >= 0) {
+        Trace("bootloader busy erasing: request ignored");
+        return;
+    }
+    switch (payload[0]) {
+    case 0x01:
+        SendFrame({0x01, 0x02, 0x03}, at);
+        break;
+    case 0x02:
+        if (faults.failErase) {
+            Trace("erase fails (fault)");
+            break;
+        }
+        eraseDoneAt = at + opts.timing.eraseMs;
+        break;
+    case 0x03: {
+        ++blocksSinceErase;
+        if (faults.failBlock == blocksSinceErase) {
+            refusedBlock = true;
+            Trace("program block " + std::to_string(blocksSinceErase) + " fails (fault)");
+            break;
+        }
+        if (!image.Program(payload.data() + 1, payload.size() - 1)) {
+            refusedBlock = true;
+            Trace("program block " + std::to_string(blocksSinceErase) + " refused: bad record");
+            break;
+        }
+        programmedSinceErase = true;
+        SendFrame({0x03}, at);
+        break;
+    }
+    case 0x04: {
+        if (faults.failVerify) {
+            Trace("verify fails (fault)");
+            break;
+        }
+        if (payload.size() < 11) {
+            Trace("verify request too short");
+            break;
+        }
+        const auto wanted = static_cast<std::uint16_t>(payload[9] | (payload[10] << 8));
+        const std::uint16_t crc = image.Crc();
+        char line[80];
+        std::snprintf(line, sizeof line, "verify: image crc %04x, request %04x", crc, wanted);
+        Trace(line);
+        if (image.HasData() && crc == wanted) {
+            SendFrame({0x04, static_cast<std::uint8_t>(crc & 0xff),
+                       static_cast<std::uint8_t>(crc >> 8), 0x01},
+                      at);
+        }
+        break;
+    }
+    case 0x05:
+        if (HoldsApplication()) {
+            StartProgrammedApplication(at);
+        } else {
+            Trace("start refused: no application");
+        }
+        break;
+    default:
+        Trace("unknown bootloader command");
+        break;
+    }
+}
+
+void VirtualSensor::Impl::AdvanceBootloader(double now) {
+    if (mode != Mode::Bootloader) {
+        return;
+    }
+    if (eraseDoneAt >= 0 && now >= eraseDoneAt) {
+        const double at = eraseDoneAt;
+        eraseDoneAt = -1;
+        image.Erase();
+        factoryApplication = false;
+        programmedSinceErase = false;
+        refusedBlock = false;
+        blocksSinceErase = 0;
+        bootLastRequest = at;
+        SendFrame({0x02}, at);
+        return;
+    }
+    if (eraseDoneAt < 0 && HoldsApplication() && now - bootLastRequest >= opts.timing.bootIdleMs) {
+        Trace("bootloader idle: starting the application");
+        StartProgrammedApplication(now);
+    }
+}
+
+} // namespace quellon::sim

@@ -1,0 +1,38 @@
+#pragma once
+// Faults the virtual sensor can be told to show, chosen per run with a short text such as
+// "drop=3,late=300". Each item is one of:
+//   silent            nothing is ever sent (commands still take effect)
+//   drop=N            every Nth reply is not sent
+//   late=MS           every reply starts MS milliseconds later than it would
+//   short=N           every reply is cut to its first N bytes
+//   garble[=K]        every Kth byte of a reply (K = 4 when not given, from the 4th byte on)
+//                     has its bits flipped with 0x55
+//   refuse-write      "W" changes nothing and is not answered
+//   fail-erase        the bootloader's erase does nothing and is not answered
+//   fail-block=K      the Kth program block after an erase is refused (not answered)
+//   fail-verify       the bootloader's verify is never answered
+//   hangup-after=N    after the Nth reply the pseudo-terminal is closed under the peer
+#include <string>
+
+namespace quellon::sim {
+
+struct Faults {
+    bool silent = false;
+    int dropEvery = 0;
+    int lateMs = 0;
+    int shortTo = -1; // -1: replies keep their length
+    int garbleEvery = 0;
+    bool refuseWrite = false;
+    bool failErase = false;
+    int failBlock = 0;
+    bool failVerify = false;
+    int hangupAfter = 0;
+
+    bool operator==(const Faults&) const = default;
+};
+
+// Parses a comma-separated list of fault items. An empty text means no faults. On a bad
+// item returns false, leaves `faults` untouched and puts a one-line reason into `error`.
+bool ParseFaults(const std::string& spec, Faults& faults, std::string& error);
+
+} // namespace quellon::sim

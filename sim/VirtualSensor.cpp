@@ -1,0 +1,841 @@
+// The virtual sensor's line: the pseudo-terminal, the sensor's thread, receive timing and
+// paced sending.
+#include "sim/VirtualSensor.h"
+
+#include "serial/Framing.h"
+#include "sim/SensorCore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace quellon::sim {
+
+namespace {
+
+constexpr std::size_t kMaxTextFrame = 64;
+constexpr std::size_t kRawLogLimit = 200000;
+constexpr std::size_t kFrameLogLimit = 20000;
+
+int BaudOf(speed_t speed) {
+    switch (speed) {
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    default:
+        return 0;
+    }
+}
+
+template <typename T> void Cap(std::vector<T>& log, std::size_t limit) {
+    if (log.size() > limit) {
+        log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(limit / 2));
+    }
+}
+
+double ByteMs(int baud) {
+    return baud > 0 ? 10000.0 / baud : 0.0;
+}
+
+} // namespace
+
+const char* ModeName(Mode mode) {
+    switch (mode) {
+    case Mode::Stopped:
+        return "stopped";
+    case Mode::Application:
+        return "application";
+    case Mode::Bootloader:
+        return "bootloader";
+    case Mode::Rebooting:
+        return "rebooting";
+    case Mode::HungUp:
+        return "hung up";
+    }
+    return "?";
+}
+
+std::uint16_t FeatureWordOf(Model model, Output output, Third third) {
+    std::uint16_t w = 0;
+    if (model == Model::M5630i) {
+        w |= feature::Inline;
+    }
+    if (output == Output::Current) {
+        w |= feature::OutputCurrent;
+    } else if (output == Output::Voltage) {
+        w |= feature::OutputVoltage;
+    }
+    if (third == Third::Temperature) {
+        w |= feature::ThirdIsTemperature;
+    }
+    return w;
+}
+
+double SteadyNowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string Printable(const std::vector<std::uint8_t>& bytes) {
+    std::string s;
+    for (std::uint8_t b : bytes) {
+        if (b == '\n') {
+            s += "\\n";
+        } else if (b == '\r') {
+            s += "\\r";
+        } else if (b < 0x20 || b >= 0x7f || b == '"' || b == '\\') {
+            char x[8];
+            std::snprintf(x, sizeof x, "\\x%02x", b);
+            s += x;
+        } else {
+            s += static_cast<char>(b);
+        }
+    }
+    return s;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string s;
+    char x[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(x, sizeof x, i ? " %02x" : "%02x", bytes[i]);
+        s += x;
+    }
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------
+// Impl helpers
+
+VirtualSensor::Impl::Impl(Options o) : opts(std::move(o)) {
+    LoadFactoryMemory(memory, FeatureWordOf(opts.model, opts.output, opts.third), opts.seed);
+    firmwareNumber = opts.firmwareNumber;
+    firmwareRevision = opts.firmwareRevision;
+}
+
+int VirtualSensor::Impl::OwnBaud() const {
+    switch (mode) {
+    case Mode::Application:
+        return kApplicationBaud;
+    case Mode::Bootloader:
+        return kBootloaderBaud;
+    default:
+        return 0;
+    }
+}
+
+RawRecord VirtualSensor::Impl::Record(double atMs) const {
+    return ComputeRecord(memory, Seconds(atMs), opts.seed, pins);
+}
+
+void VirtualSensor::Impl::Trace(const std::string& line) {
+    if (!opts.trace) {
+        return;
+    }
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%10.3f ", Seconds(SteadyNowMs()));
+    traces.push_back(stamp + line);
+}
+
+void VirtualSensor::Impl::ResetReceiver() {
+    pending.clear();
+    inFrame = false;
+    escape = false;
+    frame.clear();
+}
+
+void VirtualSensor::Impl::EnterMode(Mode m, double now) {
+    mode = m;
+    ResetReceiver();
+    if (m == Mode::Application) {
+        unlocked = false;
+        lastWasEmpty = false;
+        session = false;
+        nextTick = now + 1000;
+        nextRunTime = now + std::max(1, opts.timing.runTimePeriodMs);
+    } else if (m == Mode::Bootloader) {
+        bootLastRequest = now;
+        eraseDoneAt = -1;
+    }
+    Trace(std::string("mode ") + ModeName(m) +
+          (OwnBaud() ? " at " + std::to_string(OwnBaud()) + " baud" : std::string()));
+}
+
+void VirtualSensor::Impl::Reboot(Mode target, int ms, double now) {
+    txQueue.clear();
+    mode = Mode::Rebooting;
+    ResetReceiver();
+    nextMode = target;
+    modeAt = now + std::max(0, ms);
+    Trace(std::string("rebooting into the ") + ModeName(target));
+}
+
+void VirtualSensor::Impl::SendText(const std::string& body, double at) {
+    std::vector<std::uint8_t> bytes = {kLf, kCr, kStx};
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    bytes.push_back(kCr);
+    bytes.push_back(kLf);
+    Queue(std::move(bytes), at);
+}
+
+void VirtualSensor::Impl::SendFrame(const std::vector<std::uint8_t>& payload, double at) {
+    Queue(FrameBootloaderPayload(payload), at);
+}
+
+void VirtualSensor::Impl::Queue(std::vector<std::uint8_t> bytes, double at) {
+    if (faults.silent) {
+        Trace("reply suppressed (silent)");
+        return;
+    }
+    ++repliesQueued;
+    if (faults.dropEvery > 0 && repliesQueued % static_cast<std::uint64_t>(faults.dropEvery) == 0) {
+        Trace("reply dropped (drop=" + std::to_string(faults.dropEvery) + ")");
+        return;
+    }
+    if (faults.shortTo >= 0 && bytes.size() > static_cast<std::size_t>(faults.shortTo)) {
+        bytes.resize(static_cast<std::size_t>(faults.shortTo));
+    }
+    if (faults.garbleEvery > 0) {
+        for (std::size_t i = static_cast<std::size_t>(faults.garbleEvery - 1); i < bytes.size();
+             i += static_cast<std::size_t>(faults.garbleEvery)) {
+            bytes[i] ^= 0x55;
+        }
+    }
+    if (bytes.empty()) {
+        return;
+    }
+    Tx tx;
+    tx.bytes = std::move(bytes);
+    tx.notBefore = at + std::max(0, faults.lateMs);
+    txQueue.push_back(std::move(tx));
+}
+
+// ---------------------------------------------------------------------------------------
+// The sensor's thread
+
+namespace {
+
+struct Worker {
+    VirtualSensor::Impl& s;
+
+    int PeerBaud() const {
+        termios t{};
+        if (s.master < 0 || ::tcgetattr(s.master, &t) != 0) {
+            return 0;
+        }
+        return BaudOf(::cfgetospeed(&t));
+    }
+
+    void Emit() {
+        std::vector<std::string> lines;
+        {
+            std::lock_guard<std::mutex> lock(s.mu);
+            lines.swap(s.traces);
+        }
+        for (const std::string& line : lines) {
+            s.opts.trace(line);
+        }
+    }
+
+    // Bytes just read from the master.
+    void Received(const std::uint8_t* bytes, int n, double now, int peerBaud) {
+        const int own = s.OwnBaud();
+        const bool accept = own != 0 && peerBaud == own;
+        const double t = ByteMs(own);
+        for (int i = 0; i < n; ++i) {
+            s.rawLog.push_back(ReceivedByte{bytes[i], now, peerBaud, accept});
+            if (accept) {
+                const double done = std::max(now, s.rxLineFree) + t;
+                s.rxLineFree = done;
+                s.pending.push_back({bytes[i], now, done, peerBaud});
+            }
+        }
+        Cap(s.rawLog, kRawLogLimit);
+        if (!accept) {
+            s.Trace("rx noise: " + std::to_string(n) + " bytes at " + std::to_string(peerBaud) +
+                    " baud (" + ModeName(s.mode) + ")");
+        }
+    }
+
+    void TextByte(const VirtualSensor::Impl::Pending& p) {
+        if (p.value == kStx) {
+            s.inFrame = true;
+            s.frame.clear();
+            s.frameStart = p.arrival;
+            return;
+        }
+        if (!s.inFrame) {
+            return;
+        }
+        if (p.value == kCr) {
+            s.inFrame = false;
+            const std::string text(s.frame.begin(), s.frame.end());
+            ReceivedFrame f;
+            f.kind = ReceivedFrame::Kind::Text;
+            f.text = text;
+            f.timeMs = s.frameStart;
+            f.endMs = p.done;
+            f.baud = p.baud;
+            s.frames.push_back(std::move(f));
+            Cap(s.frames, kFrameLogLimit);
+            s.Trace("rx " + std::to_string(p.baud) + " \"" +
+                    Printable(std::vector<std::uint8_t>(text.begin(), text.end())) + "\"");
+            s.HandleText(text, p.done);
+            return;
+        }
+        if (s.frame.size() >= kMaxTextFrame) {
+            s.inFrame = false; // overlong: not a command
+            return;
+        }
+        s.frame.push_back(p.value);
+    }
+
+    void BootByte(const VirtualSensor::Impl::Pending& p) {
+        if (!s.inFrame) {
+            if (p.value == kSoh) {
+                s.inFrame = true;
+                s.escape = false;
+                s.frame.assign(1, kSoh);
+                s.frameStart = p.arrival;
+            }
+            return;
+        }
+        s.frame.push_back(p.value);
+        if (s.escape) {
+            s.escape = false;
+        } else if (p.value == kDle) {
+            s.escape = true;
+        } else if (p.value == kSoh) {
+            s.frame.assign(1, kSoh); // a new frame starts
+            s.frameStart = p.arrival;
+        } else if (p.value == kEot) {
+            s.inFrame = false;
+            const auto payload = UnframeBootloader(s.frame);
+            ReceivedFrame f;
+            f.kind = ReceivedFrame::Kind::Bootloader;
+            f.raw = s.frame;
+            f.valid = payload.has_value();
+            if (payload) {
+                f.payload = *payload;
+            }
+            f.timeMs = s.frameStart;
+            f.endMs = p.done;
+            f.baud = p.baud;
+            s.frames.push_back(f);
+            Cap(s.frames, kFrameLogLimit);
+            if (!payload) {
+                s.Trace("rx " + std::to_string(p.baud) +
+                        " frame with a bad CRC ignored: " + Hex(s.frame));
+                return;
+            }
+            s.Trace("rx " + std::to_string(p.baud) + " frame " + Hex(*payload));
+            s.HandleBootloader(*payload, p.done);
+            return;
+        }
+        if (s.frame.size() > kFrameArea) {
+            s.inFrame = false;
+        }
+    }
+
+    void Advance(double now) {
+        if (s.mode == Mode::Rebooting && now >= s.modeAt) {
+            s.EnterMode(s.nextMode, s.modeAt);
+        }
+        while (!s.pending.empty() && s.pending.front().done <= now) {
+            const VirtualSensor::Impl::Pending p = s.pending.front();
+            s.pending.pop_front();
+            if (s.mode == Mode::Application) {
+                TextByte(p);
+            } else if (s.mode == Mode::Bootloader) {
+                BootByte(p);
+            }
+            if (s.mode == Mode::Rebooting || s.mode == Mode::HungUp) {
+                break;
+            }
+        }
+        s.AdvanceApplication(now);
+        s.AdvanceBootloader(now);
+    }
+
+    void Hangup() {
+        if (s.master >= 0) {
+            ::close(s.master);
+            s.master = -1;
+        }
+        if (s.slave >= 0) {
+            ::close(s.slave);
+            s.slave = -1;
+        }
+        s.mode = Mode::HungUp;
+        s.txQueue.clear();
+        s.pending.clear();
+        s.Trace("hung up: the pseudo-terminal is closed");
+    }
+
+    void Transmit(double now) {
+        while (!s.txQueue.empty() && s.master >= 0) {
+            VirtualSensor::Impl::Tx& tx = s.txQueue.front();
+            if (tx.start < 0) {
+                if (now < tx.notBefore) {
+                    return;
+                }
+                const int own = s.OwnBaud();
+                if (own == 0) {
+                    s.txQueue.pop_front();
+                    continue;
+                }
+                tx.baud = own;
+                tx.start = std::max(tx.notBefore, s.txLineFree);
+            }
+            const double t = ByteMs(tx.baud);
+            std::size_t due = tx.sent;
+            while (due < tx.bytes.size() && tx.start + static_cast<double>(due + 1) * t <= now) {
+                ++due;
+            }
+            if (due > tx.sent) {
+                if (PeerBaud() == tx.baud) {
+                    const ssize_t w = ::write(s.master, tx.bytes.data() + tx.sent, due - tx.sent);
+                    if (w < 0 && errno != EAGAIN && errno != EINTR) {
+                        s.Trace(std::string("write failed: ") + std::strerror(errno));
+                    }
+                } else {
+                    s.Trace("tx lost: the peer listens at " + std::to_string(PeerBaud()) + " baud");
+                }
+                tx.sent = due;
+            }
+            if (tx.sent < tx.bytes.size()) {
+                return;
+            }
+            const double end = tx.start + static_cast<double>(tx.bytes.size()) * t;
+            s.txLineFree = end;
+            s.replies.push_back(SentReply{tx.bytes, tx.start, end, tx.baud});
+            Cap(s.replies, kFrameLogLimit);
+            s.Trace("tx " + std::to_string(tx.baud) + " " + std::to_string(tx.bytes.size()) +
+                    " bytes \"" + Printable(tx.bytes) + "\"");
+            s.txQueue.pop_front();
+            ++s.repliesSent;
+            if (s.faults.hangupAfter > 0 &&
+                s.repliesSent >= static_cast<std::uint64_t>(s.faults.hangupAfter)) {
+                Hangup();
+                return;
+            }
+        }
+    }
+
+    double NextEvent(double now) const {
+        double next = now + 500;
+        if (!s.pending.empty()) {
+            next = std::min(next, s.pending.front().done);
+        }
+        if (!s.txQueue.empty()) {
+            const VirtualSensor::Impl::Tx& tx = s.txQueue.front();
+            if (tx.start < 0) {
+                next = std::min(next, std::max(tx.notBefore, s.txLineFree));
+            } else {
+                next =
+                    std::min(next, tx.start + static_cast<double>(tx.sent + 1) * ByteMs(tx.baud));
+            }
+        }
+        if (s.mode == Mode::Rebooting) {
+            next = std::min(next, s.modeAt);
+        }
+        if (s.mode == Mode::Application) {
+            next = std::min({next, s.nextTick, s.nextRunTime});
+        }
+        if (s.mode == Mode::Bootloader) {
+            if (s.eraseDoneAt >= 0) {
+                next = std::min(next, s.eraseDoneAt);
+            } else if (s.HoldsApplication()) {
+                next = std::min(next, s.bootLastRequest + s.opts.timing.bootIdleMs);
+            }
+        }
+        return next;
+    }
+
+    void Run() {
+        double quietUntil = 0; // after a read error: leave the master alone for a moment
+        while (!s.stopRequested.load()) {
+            double timeoutMs = 0;
+            int masterFd = -1;
+            bool hungUp = false;
+            {
+                std::lock_guard<std::mutex> lock(s.mu);
+                const double now = SteadyNowMs();
+                Advance(now);
+                Transmit(now);
+                timeoutMs = std::clamp(NextEvent(now) - SteadyNowMs(), 0.0, 500.0);
+                masterFd = s.master;
+                hungUp = s.mode == Mode::HungUp;
+                if (now < quietUntil) {
+                    masterFd = -1;
+                    timeoutMs = std::min(timeoutMs, quietUntil - now);
+                }
+            }
+            Emit();
+            if (hungUp) {
+                // Nothing left to serve: wait for Stop.
+                pollfd p{s.wakeRead, POLLIN, 0};
+                (void)::poll(&p, 1, 500);
+                continue;
+            }
+            pollfd fds[2] = {{s.wakeRead, POLLIN, 0}, {masterFd, POLLIN, 0}};
+            timespec ts{};
+            ts.tv_sec = static_cast<time_t>(timeoutMs / 1000.0);
+            ts.tv_nsec = static_cast<long>(std::fmod(timeoutMs, 1000.0) * 1e6);
+            const int r = ::ppoll(fds, masterFd >= 0 ? 2 : 1, &ts, nullptr);
+            if (r <= 0) {
+                continue;
+            }
+            if (fds[0].revents & POLLIN) {
+                char drain[16];
+                while (::read(s.wakeRead, drain, sizeof drain) > 0) {
+                }
+            }
+            if (masterFd >= 0 && fds[1].revents) {
+                std::uint8_t buffer[512];
+                const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
+                const double now = SteadyNowMs();
+                if (n > 0) {
+                    const int peer = PeerBaud();
+                    std::lock_guard<std::mutex> lock(s.mu);
+                    Received(buffer, static_cast<int>(n), now, peer);
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    quietUntil = now + 20;
+                }
+            }
+        }
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// API
+
+VirtualSensor::VirtualSensor(Options options) : m_impl(std::make_unique<Impl>(std::move(options))) {
+    std::string ignored;
+    if (!ParseFaults(m_impl->opts.faults, m_impl->faults, ignored)) {
+        m_impl->error = ignored; // reported by Start
+    }
+}
+
+VirtualSensor::~VirtualSensor() {
+    Stop();
+}
+
+bool VirtualSensor::Start(std::string* error) {
+    Impl& s = *m_impl;
+    auto fail = [&](const std::string& why) {
+        std::lock_guard<std::mutex> lock(s.mu);
+        s.error = why;
+        if (error) {
+            *error = why;
+        }
+        return false;
+    };
+    {
+        Faults f;
+        std::string why;
+        if (!ParseFaults(s.opts.faults, f, why)) {
+            return fail(why);
+        }
+    }
+    if (s.started) {
+        return fail("already started");
+    }
+    int master = -1;
+    int slave = -1;
+    char name[128] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        return fail(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+    }
+    // A new pseudo-terminal is cooked (echo, CR/LF translation): make the line raw, 8N1,
+    // and start it at the application's speed.
+    termios t{};
+    if (::tcgetattr(master, &t) == 0) {
+        ::cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        ::cfsetispeed(&t, B19200);
+        ::cfsetospeed(&t, B19200);
+        (void)::tcsetattr(master, TCSANOW, &t);
+    }
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ::close(master);
+        ::close(slave);
+        return fail(std::string("cannot create a pipe: ") + std::strerror(errno));
+    }
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        s.master = master;
+        s.slave = slave;
+        s.wakeRead = pipeFds[0];
+        s.wakeWrite = pipeFds[1];
+        s.slavePath = name;
+        s.error.clear();
+        s.t0 = SteadyNowMs();
+        s.stopRequested = false;
+        s.started = true;
+        s.EnterMode(Mode::Application, s.t0);
+    }
+    s.worker = std::thread([&s] { Worker{s}.Run(); });
+    return true;
+}
+
+void VirtualSensor::Stop() {
+    Impl& s = *m_impl;
+    if (!s.started) {
+        return;
+    }
+    s.stopRequested = true;
+    if (s.wakeWrite >= 0) {
+        const char b = 1;
+        (void)!::write(s.wakeWrite, &b, 1);
+    }
+    if (s.worker.joinable()) {
+        s.worker.join();
+    }
+    std::lock_guard<std::mutex> lock(s.mu);
+    for (int* fd : {&s.master, &s.slave, &s.wakeRead, &s.wakeWrite}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
+    s.mode = Mode::Stopped;
+    s.txQueue.clear();
+    s.pending.clear();
+    s.started = false;
+}
+
+bool VirtualSensor::IsRunning() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->started && m_impl->mode != Mode::HungUp;
+}
+
+std::string VirtualSensor::SlavePath() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->slavePath;
+}
+
+std::string VirtualSensor::LastError() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->error;
+}
+
+void VirtualSensor::PinLive(Field field, std::uint32_t value) {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->pins[static_cast<std::size_t>(field)] = value;
+}
+
+void VirtualSensor::Unpin(Field field) {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->pins[static_cast<std::size_t>(field)].reset();
+}
+
+void VirtualSensor::UnpinAll() {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    for (auto& p : m_impl->pins) {
+        p.reset();
+    }
+}
+
+RawRecord VirtualSensor::CurrentRecord() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->Record(SteadyNowMs());
+}
+
+bool VirtualSensor::SetFaults(const std::string& spec, std::string* error) {
+    Faults f;
+    std::string why;
+    if (!ParseFaults(spec, f, why)) {
+        if (error) {
+            *error = why;
+        }
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->faults = f;
+    m_impl->opts.faults = spec;
+    return true;
+}
+
+Faults VirtualSensor::CurrentFaults() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->faults;
+}
+
+std::uint8_t VirtualSensor::ReadByte(std::uint16_t address) const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->memory.Byte(address);
+}
+
+std::uint16_t VirtualSensor::ReadWord(std::uint16_t address) const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->memory.Word(address);
+}
+
+std::uint32_t VirtualSensor::ReadLong(std::uint16_t address) const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->memory.Long(address);
+}
+
+void VirtualSensor::WriteByte(std::uint16_t address, std::uint8_t value) {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->memory.SetByte(address, value);
+}
+
+void VirtualSensor::WriteWord(std::uint16_t address, std::uint16_t value) {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->memory.SetWord(address, value);
+}
+
+void VirtualSensor::WriteLong(std::uint16_t address, std::uint32_t value) {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->memory.SetLong(address, value);
+}
+
+std::uint64_t VirtualSensor::MemoryGeneration() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->memory.Generation();
+}
+
+bool VirtualSensor::SaveState(const std::string& path, std::string* error) const {
+    SensorMemory copy;
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mu);
+        copy = m_impl->memory;
+    }
+    std::string why;
+    if (!SaveMemoryFile(copy, path, why)) {
+        if (error) {
+            *error = why;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool VirtualSensor::LoadState(const std::string& path, std::string* error) {
+    SensorMemory loaded;
+    std::string why;
+    if (!LoadMemoryFile(loaded, path, why)) {
+        if (error) {
+            *error = why;
+        }
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    for (std::uint32_t a = 0; a < kMemorySize; ++a) {
+        m_impl->memory.SetByte(a, loaded.Byte(a));
+    }
+    return true;
+}
+
+bool VirtualSensor::IsUnlocked() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->unlocked;
+}
+
+Mode VirtualSensor::CurrentMode() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->mode;
+}
+
+int VirtualSensor::CurrentBaud() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->OwnBaud();
+}
+
+std::vector<ReceivedFrame> VirtualSensor::Frames() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->frames;
+}
+
+std::vector<ReceivedByte> VirtualSensor::RawLog() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->rawLog;
+}
+
+std::vector<SentReply> VirtualSensor::Replies() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->replies;
+}
+
+void VirtualSensor::ClearLog() {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->frames.clear();
+    m_impl->rawLog.clear();
+    m_impl->replies.clear();
+}
+
+int VirtualSensor::Brightness() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->brightness;
+}
+
+LedTest VirtualSensor::LastLedTest() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->ledTest;
+}
+
+OutputFix VirtualSensor::OutputFixState() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->outputFix;
+}
+
+int VirtualSensor::ReloadCount() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->reloads;
+}
+
+bool VirtualSensor::InSession() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->session;
+}
+
+std::uint32_t VirtualSensor::FirmwareNumber() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->firmwareNumber;
+}
+
+std::uint32_t VirtualSensor::FirmwareRevision() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->firmwareRevision;
+}
+
+std::uint16_t VirtualSensor::ImageCrc() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->image.Crc();
+}
+
+bool VirtualSensor::HoldsApplication() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->HoldsApplication();
+}
+
+} // namespace quellon::sim
