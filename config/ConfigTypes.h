@@ -31,4 +31,10 @@ enum class SetKind {
     SetScaledInt,  // "%i" as signed 16-bit x scale, rounded away from zero, low 16 bits
 };
 
+// Limits of a spin edit; equal limits do not hold the value.
+struct SpinLimits {
+    int minimum = 0;
+    int maximum = 0;
+};
+
 } // namespace quellon

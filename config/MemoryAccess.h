@@ -29,12 +29,6 @@ struct EntryResult {
     std::uint16_t word = 0; // the word that was (or would have been) written
 };
 
-// Limits of a spin edit; equal limits do not hold the value.
-struct SpinLimits {
-    int minimum = 0;
-    int maximum = 0;
-};
-
 class MemoryAccess {
 public:
     static constexpr int kReplyBuffer = 64;
