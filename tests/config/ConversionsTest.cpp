@@ -256,6 +256,12 @@ TEST(ScanAgainstCLibrary, RandomLongNumbers) {
     // Long digit runs reach the saturation of the long conversions and the float limits.
     RandomAgainstCLibrary("-+0123456789fFxe.", 40, 50000, 7);
 }
+
+TEST(ScanAgainstCLibrary, RandomDigitRuns) {
+    // Digit runs around 2^31, 2^32, 2^63 and 2^64, where the long and int limits bite.
+    RandomAgainstCLibrary("-0123456789", 22, 30000, 11);
+    RandomAgainstCLibrary("0x123456789abcdefABCDEF", 20, 30000, 13);
+}
 #endif
 
 TEST(EntryWord, WorkedExamples) {
