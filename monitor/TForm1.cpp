@@ -53,7 +53,10 @@ void ShowDisabled(QLineEdit* box) {
     f.setPointSize(16);
     box->setFont(f);
     box->setText("DISABLED");
-    box->setStyleSheet("QLineEdit { background-color: palette(window); color: palette(text); }");
+    QPalette pal = box->palette();
+    pal.setColor(QPalette::Base, QApplication::palette().color(QPalette::Window));
+    pal.setColor(QPalette::Text, QApplication::palette().color(QPalette::Text));
+    box->setPalette(pal);
     box->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     box->setEnabled(false);
 }
@@ -65,8 +68,10 @@ void ShowValue(QLineEdit* box, const QString& text, const QColor& background) {
     box->setText(text);
     box->setEnabled(true);
     box->setAlignment(Qt::AlignCenter);
-    box->setStyleSheet(
-        QString("QLineEdit { background-color: %1; color: white; }").arg(background.name()));
+    QPalette pal = box->palette();
+    pal.setColor(QPalette::Base, background);
+    pal.setColor(QPalette::Text, Qt::white);
+    box->setPalette(pal);
 }
 
 } // namespace

@@ -1,0 +1,67 @@
+// quellon-configurator: the desktop configurator of the Quellon in-line oil sensor.
+#include "app/Application.h"
+#include "common/CommandLine.h"
+#include "common/QtUserPrompts.h"
+#include "serial/Discovery.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+// Shows an exception that escaped a handler instead of ending the program.
+class GuardedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            QMessageBox::critical(activeWindow(), "Error", QString::fromUtf8(e.what()));
+        } catch (...) {
+            QMessageBox::critical(activeWindow(), "Error", "Unexpected error");
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    quellon::CommandLine options;
+    std::string error;
+    if (!quellon::ParseCommandLine(args, options, error)) {
+        std::fprintf(stderr, "quellon-configurator: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(quellon::UsageText("quellon-configurator").c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("quellon-configurator %u.%03u (%s)\n", quellon::kGuiBuildNumber,
+                    quellon::kGuiBuildRevision, QUELLON_VERSION_TEXT);
+        return 0;
+    }
+
+    GuardedApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    quellon::QtUserPrompts prompts;
+    quellon::Application program(options, prompts);
+    if (!program.Prepare(error)) {
+        std::fprintf(stderr, "quellon-configurator: %s\n", error.c_str());
+        return 1;
+    }
+    try {
+        program.CreateForms();
+        program.ShowMain();
+        return QApplication::exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, "Error", QString::fromUtf8(e.what()));
+        return 1;
+    }
+}

@@ -1,0 +1,117 @@
+#pragma once
+// Runs the whole program (its eight windows, the real search and exchange) against virtual
+// sensors or scripted peers on pseudo-terminals.
+#include "app/Application.h"
+#include "monitor/TForm1.h"
+#include "serial/PortDirectory.h"
+#include "sim/VirtualSensor.h"
+#include "tests/support/ScriptedPrompts.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+
+namespace quellon::test {
+
+// Lets the event loop run until `done` holds or `ms` have passed.
+inline bool WaitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Lets the event loop run for `ms`.
+inline void Pump(int ms) {
+    WaitUntil([] { return false; }, ms);
+}
+
+inline std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ProgramFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PortDirectory::Instance() = PortDirectory();
+        options.noDefaultPorts = true;
+        tracePath = ::testing::TempDir() + "e2e-debug-" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
+        std::remove(tracePath.c_str());
+    }
+    void TearDown() override {
+        if (app && Form1() && Form1()->isVisible()) {
+            Form1()->Timer1->stop();
+        }
+        app.reset();
+        PortDirectory::Instance() = PortDirectory();
+        EXPECT_TRUE(prompts.AllUsed()) << "a box the test expected did not appear";
+    }
+
+    // A virtual sensor on COM `n`.
+    sim::VirtualSensor& AddSensor(int n, sim::Options o = {}) {
+        auto s = std::make_unique<sim::VirtualSensor>(o);
+        std::string error;
+        EXPECT_TRUE(s->Start(&error)) << error;
+        options.ports[n] = s->SlavePath();
+        sensors.push_back(std::move(s));
+        return *sensors.back();
+    }
+
+    // Creates the windows and shows the main window; waits for the search to finish.
+    void Launch(int searchMs = 60000) {
+        app = std::make_unique<Application>(options, prompts);
+        std::string error;
+        ASSERT_TRUE(app->Prepare(error)) << error;
+        app->CreateForms();
+        Form1()->SetTracePath(tracePath);
+        app->ShowMain();
+        ASSERT_TRUE(WaitUntil([this] { return Form1()->SearchDone(); }, searchMs));
+    }
+
+    TForm1* Form1() { return app ? app->Forms().Form1 : nullptr; }
+    AppForms& Forms() { return app->Forms(); }
+
+    CommandLine options;
+    ScriptedPrompts prompts;
+    std::vector<std::unique_ptr<sim::VirtualSensor>> sensors;
+    std::unique_ptr<Application> app;
+    std::string tracePath;
+};
+
+} // namespace quellon::test
+
+// Readable values in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+    *os << '{';
+    for (const QString& s : l) {
+        *os << '"' << s.toStdString() << "\" ";
+    }
+    *os << '}';
+}
+inline void PrintTo(const QColor& c, std::ostream* os) {
+    *os << c.name().toStdString();
+}

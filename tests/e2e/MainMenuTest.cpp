@@ -1,0 +1,181 @@
+// The main window's menu and its closing, against the virtual sensor.
+#include "config/TForm2.h"
+#include "dialogs/TForm6.h"
+#include "dialogs/TForm7.h"
+#include "serial/TFrmComms.h"
+#include "tests/e2e/Harness.h"
+#include "tests/support/Pty.h"
+
+#include <QLabel>
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
+using namespace quellon;
+using namespace quellon::test;
+
+namespace {
+
+class MainMenu : public ProgramFixture {
+protected:
+    sim::VirtualSensor& Start(sim::Options o = {}) {
+        auto& s = AddSensor(5, o);
+        Launch();
+        EXPECT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+        s.ClearLog();
+        return s;
+    }
+};
+
+std::vector<std::string> Texts(const sim::VirtualSensor& s) {
+    std::vector<std::string> out;
+    for (const auto& f : s.Frames()) {
+        out.push_back(f.text);
+    }
+    return out;
+}
+
+// Texts of the visible entries of a menu, in order, without mnemonics.
+QStringList Entries(QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions()) {
+        if (a->isVisible() && !a->isSeparator()) {
+            out << a->text().remove('&');
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(MainMenu, BrightnessIsARadioGroupOfCommands) {
+    auto& sensor = Start();
+    Form1()->StopPoll();
+    struct Case {
+        QAction* entry;
+        const char* command;
+        int percent;
+    } cases[] = {{Form1()->N501, "h 32", 50},
+                 {Form1()->Min1, "h 5", 5},
+                 {Form1()->Max1, "h 64", 100},
+                 {Form1()->Off1, "h 0", 0}};
+    for (const auto& c : cases) {
+        sensor.ClearLog();
+        c.entry->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return sensor.Brightness() == c.percent; }, 2000)) << c.command;
+        EXPECT_EQ(Texts(sensor), std::vector<std::string>{c.command});
+        for (QAction* a : Form1()->BrightnessGroup->actions()) {
+            EXPECT_EQ(a->isChecked(), a == c.entry) << a->objectName().toStdString();
+        }
+    }
+}
+
+TEST_F(MainMenu, NoToFactoryDefaultsSendsNothingAndRestartsThePoll) {
+    auto& sensor = Start();
+    Form1()->StopPoll();
+    prompts.Expect("Confirmation", "Are you sure you want to restore factory defaults",
+                   PromptAnswer::No);
+    sensor.ClearLog();
+    Form1()->Medium1->trigger();
+    EXPECT_TRUE(Texts(sensor).empty());
+    EXPECT_TRUE(Form1()->Timer1->isActive());
+}
+
+TEST_F(MainMenu, YesToFactoryDefaultsUnlocksAndSendsTheSet) {
+    auto& sensor = Start();
+    Form1()->StopPoll();
+    prompts.Expect("Confirmation", "Are you sure you want to restore factory defaults",
+                   PromptAnswer::Yes);
+    prompts.Expect("Success", "Defaults restored", PromptAnswer::Ok);
+    sensor.ClearLog();
+    Form1()->Large1->trigger();
+    const auto t = Texts(sensor);
+    ASSERT_GE(t.size(), 4u);
+    EXPECT_EQ(t[0], "");
+    EXPECT_EQ(t[1], "U 3C7E");
+    EXPECT_EQ(t[2], "D 3");
+    EXPECT_EQ(t[3], "R 001e 02") << "then the features are read again";
+    EXPECT_TRUE(Form1()->Timer1->isActive());
+}
+
+TEST_F(MainMenu, ExitSendsTheEmptyCommandTwiceAndClosesTheTraceOnce) {
+    auto& sensor = Start();
+    const int closesBefore = Form1()->Ports().debugLog.CloseCount();
+    sensor.ClearLog();
+    Form1()->Exit1->trigger();
+    EXPECT_FALSE(Form1()->isVisible());
+    WaitUntil([] { return false; }, 100);
+    const auto frames = sensor.Frames();
+    std::vector<std::string> texts;
+    for (const auto& f : frames) {
+        texts.push_back(f.text);
+    }
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), std::string("")), 2);
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), std::string("A")), 0)
+        << "the poll stops before the empty command";
+    EXPECT_EQ(Form1()->Ports().debugLog.CloseCount() - closesBefore, 1);
+    EXPECT_FALSE(Form1()->Ports().debugLog.IsOpen());
+}
+
+TEST_F(MainMenu, ClosingWithNoPortChosenSendsNothing) {
+    Pty a, b;
+    options.ports[2] = a.SlavePath();
+    options.ports[3] = b.SlavePath();
+    std::function<void()> cancel = [&] {
+        if (Forms().FrmComms && Forms().FrmComms->isVisible()) {
+            Forms().FrmComms->reject();
+        } else {
+            QTimer::singleShot(20, cancel);
+        }
+    };
+    QTimer::singleShot(20, cancel);
+    Launch();
+    EXPECT_FALSE(Form1()->isVisible());
+    // The search's identifications went out; nothing after them.
+    a.Receive(std::chrono::milliseconds(50));
+    b.Receive(std::chrono::milliseconds(50));
+    Form1()->Ports().m_comnum = PortTable::kNoPort;
+    Form1()->FormClose();
+    EXPECT_TRUE(a.Receive(std::chrono::milliseconds(100)).empty());
+    EXPECT_TRUE(b.Receive(std::chrono::milliseconds(100)).empty());
+}
+
+TEST_F(MainMenu, DeliveredMenuShowsOnlyTheUserEntries) {
+    Start();
+    EXPECT_EQ(Entries(Form1()->Sensor1), (QStringList{"Configure", "Brightness", "Import", "Export",
+                                                      "Restore Factory Defaults", "Exit"}));
+    EXPECT_FALSE(Form1()->Bootloader1->menuAction()->isVisible());
+    EXPECT_FALSE(Form1()->Graphic1->isVisible()) << "features always hide Reporting";
+    EXPECT_EQ(Entries(Form1()->Help1), (QStringList{"Sensor Upgrade", "About"}));
+    EXPECT_EQ(Form1()->Sensor1->title(), "&Sensor") << "Alt+S opens the menu";
+}
+
+TEST_F(MainMenu, EngineeringModeTogglesSensorUpgrade) {
+    Start();
+    prompts.Expect("Engineering", "Press OK to enter Engineering Mode", PromptAnswer::Ok);
+    Form1()->Enable1->trigger();
+    EXPECT_TRUE(Form1()->Enable1->isChecked());
+    EXPECT_FALSE(Form1()->Disable1->isChecked());
+    EXPECT_TRUE(Form1()->SensorUpgrade1->isEnabled());
+    Form1()->Disable1->trigger();
+    EXPECT_FALSE(Form1()->Enable1->isChecked());
+    EXPECT_TRUE(Form1()->Disable1->isChecked());
+    EXPECT_FALSE(Form1()->SensorUpgrade1->isEnabled());
+}
+
+TEST_F(MainMenu, CalibrationEntriesOpenTheCalibrationDialogInTheirMode) {
+    options.service = true;
+    Start();
+    prompts.Expect("Calibration", "Press OK to enter Zero Calibration Mode", PromptAnswer::Ok);
+    Form1()->InlineCalibration1->trigger();
+    EXPECT_TRUE(Forms().Form6->isVisible());
+    EXPECT_EQ(Forms().Form6->CalibrationMode, 1);
+    Forms().Form6->hide();
+    prompts.Expect("Calibration", "Press OK to enter Debris Calibration Mode",
+                   PromptAnswer::Cancel);
+    Form1()->Calibrate2->trigger();
+    EXPECT_FALSE(Forms().Form6->isVisible());
+}
