@@ -2,6 +2,8 @@
 // VirtualSensor.h).
 #include "sim/SensorCore.h"
 
+#include "serial/Framing.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -84,9 +86,10 @@ void VirtualSensor::Impl::HandleText(const std::string& text, double at) {
         return;
     }
     if (cmd == "I" && t.size() == 1) {
+        // CR LF and the model in five characters make it 17 bytes.
         const bool inline5630 = (memory.Word(addr::Features) & feature::Inline) != 0;
-        SendText(Format("I,%04x,%04x,", firmwareNumber, firmwareRevision) +
-                     (inline5630 ? "5630i" : "5630"),
+        SendText(Format("I,%02x,%02x\r\n", firmwareNumber, firmwareRevision) +
+                     (inline5630 ? "5630i" : "5630 "),
                  at);
         return;
     }
@@ -94,7 +97,7 @@ void VirtualSensor::Impl::HandleText(const std::string& text, double at) {
         const RawRecord r = Record(at);
         SendText(Format("A,%03x,%03x,", At(r, Field::Coarse), At(r, Field::Fine)) +
                      Format("%04x,%04x,", At(r, Field::Oil), At(r, Field::Temperature)) +
-                     Format("%02x", At(r, Field::Status)),
+                     Format("%03x", At(r, Field::Status)),
                  at);
         return;
     }
@@ -102,7 +105,7 @@ void VirtualSensor::Impl::HandleText(const std::string& text, double at) {
         const RawRecord r = Record(at);
         std::string body = "a";
         for (int i = 0; i < kFieldCount; ++i) {
-            body += Format(i + 1 < kFieldCount ? ",%04x" : ",%02x", r[static_cast<std::size_t>(i)]);
+            body += Format(i + 1 < kFieldCount ? ",%04x" : ",%03x", r[static_cast<std::size_t>(i)]);
         }
         SendText(body, at);
         return;
@@ -112,20 +115,10 @@ void VirtualSensor::Impl::HandleText(const std::string& text, double at) {
             return;
         }
         std::string body = Format("R,%04x", v1);
-        std::uint32_t value = 0;
         for (std::uint32_t i = 0; i < v2; ++i) {
-            const std::uint8_t b = memory.Byte(v1 + i);
-            body += Format(",%02x", b);
-            if (i < 4) {
-                value |= static_cast<std::uint32_t>(b) << (8 * i);
-            }
+            body += Format(",%02x", memory.Byte(v1 + i));
         }
-        if (v2 == 2) {
-            body += Format(",%04x", value);
-        } else if (v2 == 4) {
-            body += Format(",%08x", value);
-        }
-        SendText(body, at);
+        SendText(body + Format(",%02x\r\n", v2), at);
         return;
     }
     if (cmd == "W") {
@@ -141,7 +134,7 @@ void VirtualSensor::Impl::HandleText(const std::string& text, double at) {
             return;
         }
         memory.SetByte(v1, static_cast<std::uint8_t>(v2));
-        SendText(Format("W,%04x,%02x", v1, memory.Byte(v1)), at);
+        Queue({kLf, kCr}, at);
         return;
     }
     if (cmd == "Q" && t.size() == 1) {
@@ -215,7 +208,7 @@ void VirtualSensor::Impl::HandleText(const std::string& text, double at) {
         const char which = cmd[1];
         if (which == 's' || which == 'e') {
             session = which == 's';
-            SendText(Format("c,%c,%04x", static_cast<unsigned char>(which), session ? 1 : 0), at);
+            SendText(Format("c,%c,ok", static_cast<unsigned char>(which)), at);
             return;
         }
         if (std::string("yzncfdop").find(which) == std::string::npos) {
@@ -228,10 +221,8 @@ void VirtualSensor::Impl::HandleText(const std::string& text, double at) {
         const RawRecord r = Record(at);
         const int calCoarse = Signed16(At(r, Field::CalibratedCoarse));
         const int calFine = Signed16(At(r, Field::CalibratedFine));
-        std::string body = Format("c,%c", static_cast<unsigned char>(which));
         switch (which) {
         case 'y':
-            body += ",0000";
             break;
         case 'z': {
             const int dq = static_cast<int>(At(r, Field::DebrisQ)) -
@@ -240,29 +231,22 @@ void VirtualSensor::Impl::HandleText(const std::string& text, double at) {
                            static_cast<int>(At(r, Field::DebrisRefCount));
             memory.SetWord(addr::CoarseZero, Word16(dq));
             memory.SetWord(addr::FineZero, Word16(dc));
-            body +=
-                Format(",%04x,%04x", memory.Word(addr::CoarseZero), memory.Word(addr::FineZero));
             break;
         }
         case 'n':
             memory.SetWord(addr::CoarseOffset, Word16(calCoarse));
             memory.SetWord(addr::FineOffset, Word16(calFine));
-            body += Format(",%04x,%04x", memory.Word(addr::CoarseOffset),
-                           memory.Word(addr::FineOffset));
             break;
         case 'c':
             memory.SetWord(addr::Coarse100, Word16(calCoarse));
-            body += Format(",%04x", memory.Word(addr::Coarse100));
             break;
         case 'f':
             memory.SetWord(addr::Fine100, Word16(calFine));
-            body += Format(",%04x", memory.Word(addr::Fine100));
             break;
         case 'd': {
             const std::uint32_t oil = At(r, Field::OilCount);
             memory.SetWord(addr::OilReference,
                            static_cast<std::uint16_t>(std::clamp<std::uint32_t>(oil, 1, 0xffff)));
-            body += Format(",%04x", memory.Word(addr::OilReference));
             break;
         }
         case 'o':
@@ -274,13 +258,12 @@ void VirtualSensor::Impl::HandleText(const std::string& text, double at) {
                 ref == 0 ? 1000 : std::clamp<long long>(1000 * nominal / ref, 1, 32767);
             const std::uint16_t where = coarse ? addr::CoarseScaling : addr::FineScaling;
             memory.SetWord(where, static_cast<std::uint16_t>(scaling));
-            body += Format(",%04x", memory.Word(where));
             break;
         }
         default:
             break;
         }
-        SendText(body, at);
+        SendText(Format("c,%c,ok", static_cast<unsigned char>(which)), at);
         return;
     }
     Trace("unknown command \"" + text + "\"");

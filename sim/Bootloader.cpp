@@ -5,6 +5,14 @@
 
 namespace quellon::sim {
 
+// Reply payloads, chosen so that no byte of their frames needs stuffing: the frames are
+// exactly as long as the configurator waits for (7, 5, 5 and 8 bytes), so that nothing of
+// a reply is still on the line when the next request goes out.
+const std::vector<std::uint8_t> kVersionReply = {0x81, 0x02, 0x03}; // version 2.3
+const std::vector<std::uint8_t> kEraseReply = {0x82};
+const std::vector<std::uint8_t> kProgramReply = {0x83};
+const std::vector<std::uint8_t> kVerifyReply = {0x84, 'O', 'K', '!'};
+
 void VirtualSensor::Impl::StartProgrammedApplication(double now) {
     if (programmedSinceErase) {
         firmwareNumber = image.ByteAt(0x000200);
@@ -24,7 +32,7 @@ void VirtualSensor::Impl::HandleBootloader(const std::vector<std::uint8_t>& payl
     }
     switch (payload[0]) {
     case 0x01:
-        SendFrame({0x01, 0x02, 0x03}, at);
+        SendFrame(kVersionReply, at);
         break;
     case 0x02:
         if (faults.failErase) {
@@ -46,7 +54,7 @@ void VirtualSensor::Impl::HandleBootloader(const std::vector<std::uint8_t>& payl
             break;
         }
         programmedSinceErase = true;
-        SendFrame({0x03}, at);
+        SendFrame(kProgramReply, at);
         break;
     }
     case 0x04: {
@@ -64,9 +72,7 @@ void VirtualSensor::Impl::HandleBootloader(const std::vector<std::uint8_t>& payl
         std::snprintf(line, sizeof line, "verify: image crc %04x, request %04x", crc, wanted);
         Trace(line);
         if (image.HasData() && crc == wanted) {
-            SendFrame({0x04, static_cast<std::uint8_t>(crc & 0xff),
-                       static_cast<std::uint8_t>(crc >> 8), 0x01},
-                      at);
+            SendFrame(kVerifyReply, at);
         }
         break;
     }
@@ -96,7 +102,7 @@ void VirtualSensor::Impl::AdvanceBootloader(double now) {
         refusedBlock = false;
         blocksSinceErase = 0;
         bootLastRequest = at;
-        SendFrame({0x02}, at);
+        SendFrame(kEraseReply, at);
         return;
     }
     if (eraseDoneAt < 0 && HoldsApplication() && now - bootLastRequest >= opts.timing.bootIdleMs) {

@@ -96,6 +96,7 @@ struct VirtualSensor::Impl {
 
     std::uint64_t repliesQueued = 0;
     std::uint64_t repliesSent = 0;
+    double hangupAt = -1; // a hang-up fault closes the line then
     double nextTick = 0;
     double nextRunTime = 0;
     std::vector<std::string> traces; // emitted by the thread after unlocking

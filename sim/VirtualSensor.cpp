@@ -194,8 +194,6 @@ void VirtualSensor::Impl::Reboot(Mode target, int ms, double now) {
 void VirtualSensor::Impl::SendText(const std::string& body, double at) {
     std::vector<std::uint8_t> bytes = {kLf, kCr, kStx};
     bytes.insert(bytes.end(), body.begin(), body.end());
-    bytes.push_back(kCr);
-    bytes.push_back(kLf);
     Queue(std::move(bytes), at);
 }
 
@@ -359,6 +357,10 @@ struct Worker {
     }
 
     void Advance(double now) {
+        if (s.hangupAt >= 0 && now >= s.hangupAt && s.master >= 0) {
+            Hangup();
+            return;
+        }
         if (s.mode == Mode::Rebooting && now >= s.modeAt) {
             s.EnterMode(s.nextMode, s.modeAt);
         }
@@ -435,10 +437,10 @@ struct Worker {
                     " bytes \"" + Printable(tx.bytes) + "\"");
             s.txQueue.pop_front();
             ++s.repliesSent;
-            if (s.faults.hangupAfter > 0 &&
+            if (s.faults.hangupAfter > 0 && s.hangupAt < 0 &&
                 s.repliesSent >= static_cast<std::uint64_t>(s.faults.hangupAfter)) {
-                Hangup();
-                return;
+                // Let the peer take the last reply off the line first.
+                s.hangupAt = end + 50;
             }
         }
     }
@@ -459,6 +461,9 @@ struct Worker {
         }
         if (s.mode == Mode::Rebooting) {
             next = std::min(next, s.modeAt);
+        }
+        if (s.hangupAt >= 0 && s.master >= 0) {
+            next = std::min(next, s.hangupAt);
         }
         if (s.mode == Mode::Application) {
             next = std::min({next, s.nextTick, s.nextRunTime});
@@ -599,6 +604,7 @@ bool VirtualSensor::Start(std::string* error) {
         s.error.clear();
         s.t0 = SteadyNowMs();
         s.stopRequested = false;
+        s.hangupAt = -1;
         s.started = true;
         s.EnterMode(Mode::Application, s.t0);
     }

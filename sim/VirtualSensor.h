@@ -12,25 +12,23 @@
 //   A received frame counts as complete only when its bytes could have crossed the line
 //   (n bytes take n * 10 / baud seconds after the first), and the answer starts then.
 //
-// Application replies (19200 baud). Every reply starts with LF CR STX, the command letter
-// and a comma, and ends with CR LF; numbers are lower-case hexadecimal:
-//   "I"            I,nnnn,rrrr,MODEL             firmware number and revision (4 digits),
-//                                                model "5630" or "5630i"; 21 or 22 bytes
-//   "A"            A,ccc,fff,oooo,tttt,ss        coarse %, fine % (3 digits), oil status,
-//                                                temperature (4 digits), status (2); 27 bytes
-//   "a"            a,f1,...,f17,ss               fields 1-17 with 4 digits, status with 2;
-//                                                94 bytes: all fields lie in the first 92
-//   "R aaaa 02"    R,aaaa,b0,b1,wwww             bytes at positions 10-11 and 13-14, then
-//                                                the little-endian word; 22 bytes
-//   "R aaaa 04"    R,aaaa,b0,b1,b2,b3,llllllll   bytes at 10-11, 13-14, 16-17, 19-20, then
-//                                                the little-endian long; 32 bytes
-//   "R aaaa nn"    R,aaaa,b0,...                 other counts (1 to 16): the bytes only
-//   "W aaaa bb"    W,aaaa,bb                     the byte as stored; 14 bytes
-//   "cs" ... "cp"  c,x,vvvv[,vvvv]               x is the command's second letter, v the
-//                                                value(s) concerned: cs/ce session 1/0,
-//                                                cy 0, cz the two zeros, cn the two offsets,
-//                                                cc coarse 100%, cf fine 100%, cd the oil
-//                                                reference, co/cp the scaling; >= 13 bytes
+// Application replies (19200 baud). The configurator takes a reply as soon as it has seen
+// the length it waits for, and its next command cannot clear bytes still on the line, so
+// every reply is exactly that long. Replies start with LF CR STX, the command letter and a
+// comma (the LF CR ends the previous line); numbers are lower-case hexadecimal:
+//   "I"            I,nn,rr CR LF MODEL    firmware number and revision (2 digits), model
+//                                         "5630i" or "5630 "; 17 bytes
+//   "A"            A,ccc,fff,oooo,tttt,sss  coarse %, fine %, oil status, temperature,
+//                                         status; 26 bytes
+//   "a"            a,f1,...,f17,sss       fields 1-17 with 4 digits, status with 3; 93 bytes
+//   "R aaaa 02"    R,aaaa,b0,b1,02 CR LF  bytes at positions 10-11 and 13-14; 20 bytes
+//   "R aaaa 04"    R,aaaa,b0,b1,b2,b3,04 CR LF  bytes at 10-11, 13-14, 16-17, 19-20; 26 bytes
+//   "R aaaa nn"    R,aaaa,b0,...,nn CR LF for other counts from 1 to 16
+//   "W aaaa bb"    LF CR; 2 bytes
+//   "cs" ... "cp"  c,x,ok                 x is the command's second letter; 9 bytes
+// The lengths hold while the values fit their widths (16-bit fields, percentages and status
+// up to 0xfff, firmware number and revision up to 0xff); a value pinned wider lengthens
+// its reply.
 // Every other command answers nothing.
 //
 // Commands and their effects
@@ -60,14 +58,15 @@
 //   the application runs; the log temperatures follow the extremes once a second.
 //
 // Bootloader (57600 baud): frames SOH, DLE-stuffed payload and CRC-16/XMODEM (low byte
-// first), EOT; a frame with a bad CRC is ignored. Replies are frames too:
-//   01 version        reply payload 01 02 03 (version 2.3); >= 7 bytes
-//   02 erase          takes Timing::eraseMs, then payload 02; >= 5 bytes
-//   03 program block  binary HEX records (see BootloaderImage.h); payload 03 when every
-//                     record was good, else no reply and nothing placed
+// first), EOT; a frame with a bad CRC is ignored. Replies are frames too, with payloads
+// that need no stuffing so that each frame has exactly the length waited for:
+//   01 version        reply payload 81 02 03 (version 2.3); 7 bytes
+//   02 erase          takes Timing::eraseMs, then payload 82; 5 bytes
+//   03 program block  binary HEX records (see BootloaderImage.h); payload 83 when every
+//                     record was good, else no reply and nothing placed; 5 bytes
 //   04 verify         04, two 32-bit numbers (not used), CRC low, CRC high: answered with
-//                     payload 04 crcLo crcHi 01 (>= 8 bytes) only when the CRC matches the
-//                     image CRC
+//                     payload 84 'O' 'K' '!' (8 bytes) only when the CRC matches the image
+//                     CRC
 //   05 start          starts the application (after Timing::startMs) if the bootloader
 //                     holds one: the factory application, or one programmed since the
 //                     erase without a refused block. Its firmware number and revision are

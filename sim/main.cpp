@@ -6,8 +6,8 @@
 //   quellon-sim --link /tmp/quellon --seed 7 &
 //   exec 3<>/tmp/quellon
 //   stty -F /tmp/quellon 19200 raw -echo
-//   printf '\002I\r' >&3; timeout 0.3 cat <&3 | od -c     # LF CR STX I,0004,001b,5630i CR LF
-//   printf '\002R 0022 02\r' >&3; timeout 0.3 cat <&3     # R,0022,00,04,0400: Oil Reference
+//   printf '\002I\r' >&3; timeout 0.3 cat <&3 | od -c     # LF CR STX I,04,1b CR LF 5630i
+//   printf '\002R 0022 02\r' >&3; timeout 0.3 cat <&3     # R,0022,00,04,02: Oil Reference
 //   printf '\002\r\002U 3C7E\r\002W 0026 b0\r' >&3        # unlock, then write a byte
 //   kill %1                                               # removes /tmp/quellon
 #include "sim/VirtualSensor.h"
