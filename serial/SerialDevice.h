@@ -18,6 +18,8 @@ public:
     // Waits at most timeoutMs for bytes and reads up to `capacity` of them.
     virtual ReadStatus Read(std::uint8_t* buffer, int capacity, int timeoutMs, int& got) = 0;
     virtual bool Write(const std::uint8_t* bytes, int count) = 0;
+    // Makes a Read that is waiting (or the next one) return at once, without data.
+    virtual void Interrupt() {}
     virtual bool Close() = 0;
     virtual bool IsOpen() const = 0;
 };

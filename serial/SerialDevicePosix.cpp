@@ -76,6 +76,9 @@ public:
             return false;
         }
         m_fd = fd;
+        if (::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+            m_wake[0] = m_wake[1] = -1;
+        }
         if (!Configure(baud, &why)) {
             Close();
             return false;
@@ -93,14 +96,21 @@ public:
         if (m_fd < 0) {
             return ReadStatus::Gone;
         }
-        pollfd p{m_fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, timeoutMs);
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        const int r = ::poll(fds, m_wake[0] >= 0 ? 2 : 1, timeoutMs);
         if (r < 0) {
             return errno == EINTR ? ReadStatus::Timeout : ReadStatus::Gone;
         }
         if (r == 0) {
             return ReadStatus::Timeout;
         }
+        if (m_wake[0] >= 0 && (fds[1].revents & POLLIN)) {
+            std::uint8_t drain[16];
+            while (::read(m_wake[0], drain, sizeof drain) > 0) {
+            }
+            return ReadStatus::Timeout;
+        }
+        const pollfd& p = fds[0];
         if (p.revents & POLLIN) {
             const ssize_t n = ::read(m_fd, buffer, static_cast<std::size_t>(capacity));
             if (n > 0) {
@@ -142,6 +152,13 @@ public:
         return true;
     }
 
+    void Interrupt() override {
+        if (m_wake[1] >= 0) {
+            const std::uint8_t one = 1;
+            (void)!::write(m_wake[1], &one, 1);
+        }
+    }
+
     bool Close() override {
         if (m_fd < 0) {
             return true;
@@ -152,6 +169,12 @@ public:
             return false;
         }
         m_fd = -1;
+        for (int& w : m_wake) {
+            if (w >= 0) {
+                ::close(w);
+                w = -1;
+            }
+        }
         return true;
     }
 
@@ -187,6 +210,7 @@ private:
     }
 
     int m_fd = -1;
+    int m_wake[2] = {-1, -1}; // Interrupt() writes, Read() polls the other end
 };
 
 } // namespace

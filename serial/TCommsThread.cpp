@@ -14,6 +14,9 @@ TCommsThread::TCommsThread(PortDirectory* directory)
 
 TCommsThread::~TCommsThread() {
     m_terminated = true;
+    if (auto device = CurrentDevice()) {
+        device->Interrupt();
+    }
     if (m_thread.joinable()) {
         m_thread.join();
     }
@@ -34,7 +37,7 @@ bool TCommsThread::Open(int portNumber, int baudRate) {
         m_openError = "no such port";
         return false;
     }
-    auto device = MakeSystemSerialDevice();
+    std::shared_ptr<SerialDevice> device = MakeSystemSerialDevice();
     if (!device->Open(m_devicePath, baudRate, m_openError)) {
         return false;
     }
@@ -50,11 +53,20 @@ bool TCommsThread::Open(int portNumber, int baudRate) {
     return true;
 }
 
-bool TCommsThread::Close() {
+std::shared_ptr<SerialDevice> TCommsThread::CurrentDevice() const {
     std::lock_guard<std::mutex> lock(m_deviceLock);
+    return m_device;
+}
+
+bool TCommsThread::Close() {
+    std::unique_lock<std::mutex> lock(m_deviceLock);
     if (!m_device) {
         return true;
     }
+    // Let a read in progress return before the handle goes, so that the port is free the
+    // moment Close returns.
+    m_device->Interrupt();
+    m_readerIdle.wait(lock, [this] { return !m_readerBusy; });
     if (!m_device->Close()) {
         return false;
     }
@@ -78,8 +90,8 @@ void TCommsThread::Start() {
 }
 
 bool TCommsThread::SetBaudRate(int baudRate) {
-    std::lock_guard<std::mutex> lock(m_deviceLock);
-    if (!m_device || !m_device->SetBaudRate(baudRate)) {
+    const auto device = CurrentDevice();
+    if (!device || !device->SetBaudRate(baudRate)) {
         return false;
     }
     m_baudRate = baudRate;
@@ -108,11 +120,11 @@ void TCommsThread::CopyReceived(std::uint8_t* destination, int capacity) const {
 
 bool TCommsThread::Write(const std::uint8_t* bytes, int length, bool raw) {
     m_rawReceive = raw;
-    std::lock_guard<std::mutex> lock(m_deviceLock);
-    if (!m_device || length < 0) {
+    const auto device = CurrentDevice();
+    if (!device || length < 0) {
         return false;
     }
-    return m_device->Write(bytes, length);
+    return device->Write(bytes, length);
 }
 
 bool TCommsThread::WriteFramed(const std::uint8_t* payload, int length) {
@@ -149,31 +161,37 @@ void TCommsThread::Keep(const std::uint8_t* bytes, int count) {
 void TCommsThread::Execute() {
     using namespace std::chrono_literals;
     while (true) {
-        int got = 0;
-        ReadStatus status = ReadStatus::Timeout;
+        std::shared_ptr<SerialDevice> device;
         {
             std::lock_guard<std::mutex> lock(m_deviceLock);
-            if (m_device) {
-                status = m_device->Read(m_readChunk, kChunkSize, 1, got);
+            device = m_device;
+            m_readerBusy = device != nullptr;
+        }
+        int got = 0;
+        ReadStatus status = ReadStatus::Timeout;
+        if (device) {
+            status = device->Read(m_readChunk, kChunkSize, kIdleReadMs, got);
+            {
+                std::lock_guard<std::mutex> lock(m_deviceLock);
+                m_readerBusy = false;
             }
+            m_readerIdle.notify_all();
+            device.reset();
         }
         if (status == ReadStatus::Data && got > 0) {
             Keep(m_readChunk, got);
             std::this_thread::sleep_for(1ms);
             continue;
         }
-        if (status == ReadStatus::Gone) {
-            // The port went away: say so once and stop hammering it.
-            m_gone = true;
-            std::this_thread::sleep_for(20ms);
-        } else {
-            std::this_thread::sleep_for(1ms);
-        }
         if (m_terminated.load()) {
             break;
         }
-        if (!IsOpen()) {
-            std::this_thread::sleep_for(9ms); // closed channel: nothing to read
+        if (status == ReadStatus::Gone) {
+            // The port went away (hang-up, unplugged adapter): say so, and do not spin on it.
+            m_gone = true;
+            std::this_thread::sleep_for(20ms);
+        } else if (!IsOpen()) {
+            std::this_thread::sleep_for(10ms); // closed channel: nothing to read
         }
     }
 }

@@ -6,6 +6,7 @@
 #include "serial/SerialDevice.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -58,9 +59,18 @@ private:
     void Execute();
     void Keep(const std::uint8_t* bytes, int count);
 
+    // How long the receive thread waits in one read when nothing arrives. Data ends the
+    // wait at once, and Close and the destructor interrupt it, so this only bounds how often
+    // an idle channel wakes up.
+    static constexpr int kIdleReadMs = 50;
+
+    std::shared_ptr<SerialDevice> CurrentDevice() const;
+
     PortDirectory* m_directory;
-    std::unique_ptr<SerialDevice> m_device;
-    mutable std::mutex m_deviceLock; // guards m_device against Close during a read
+    std::shared_ptr<SerialDevice> m_device;
+    mutable std::mutex m_deviceLock; // guards m_device and m_readerBusy
+    std::condition_variable m_readerIdle;
+    bool m_readerBusy = false; // the receive thread is inside a read
     std::string m_devicePath;
     std::string m_openError;
     int m_baudRate = 0;
