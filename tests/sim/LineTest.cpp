@@ -168,3 +168,15 @@ TEST(SimLine, StateSurvivesSaveAndLoad) {
     EXPECT_FALSE(again.LoadState(path, &error));
     EXPECT_FALSE(error.empty());
 }
+
+TEST(SimLine, StartsAgainAfterStop) {
+    VirtualSensor sensor(FastOptions());
+    ASSERT_TRUE(sensor.Start());
+    sensor.Stop();
+    std::string error;
+    ASSERT_TRUE(sensor.Start(&error)) << error;
+    EXPECT_EQ(sensor.CurrentMode(), Mode::Application);
+    ConfiguratorSide side;
+    ASSERT_TRUE(side.Open(sensor.SlavePath()));
+    EXPECT_TRUE(side.Ask("I", 17, 100));
+}
