@@ -35,6 +35,14 @@ void TGauge::paintEvent(QPaintEvent*) {
         p.fillRect(QRect(frame.left() + 1, frame.bottom() - filled, frame.width() - 1, filled),
                    m_color);
     }
+    // Quarter marks on both edges, like a printed scale.
+    p.setPen(QColor(120, 120, 120));
+    for (int q = 1; q < 4; ++q) {
+        const int y = frame.bottom() - inner * q / 4;
+        const int len = q == 2 ? 12 : 7;
+        p.drawLine(frame.left(), y, frame.left() + len, y);
+        p.drawLine(frame.right() - len, y, frame.right(), y);
+    }
     p.setPen(QColor(90, 90, 90));
     p.drawRect(frame);
     QFont f = font();

@@ -115,7 +115,7 @@ void TForm1::BuildDisplay() {
     Edit4 = MakeBox(central, "Edit4", "DISABLED");
     for (QWidget* w : {static_cast<QWidget*>(GaugeCoarse), static_cast<QWidget*>(GaugeFine),
                        static_cast<QWidget*>(Edit2), static_cast<QWidget*>(Edit4)}) {
-        w->setFixedSize(140, 200);
+        w->setFixedSize(170, 250);
     }
     ShowDisabled(Edit2);
     ShowDisabled(Edit4);
@@ -131,7 +131,7 @@ void TForm1::BuildDisplay() {
     Edit3 = MakeBox(central, "Edit3", "1000");
     Edit1 = MakeBox(central, "Edit1", "20");
     for (QLineEdit* box : {Edit3, Edit1}) {
-        box->setFixedSize(140, 100);
+        box->setFixedSize(170, 110);
         QFont f = box->font();
         f.setPointSize(28);
         box->setFont(f);
@@ -163,6 +163,16 @@ void TForm1::BuildDisplay() {
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 
     setCentralWidget(central);
+}
+
+void TForm1::FixAndCentre() {
+    // A fixed-size instrument panel in the middle of the screen.
+    adjustSize();
+    setFixedSize(sizeHint());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
 }
 
 void TForm1::BuildMenu() {
@@ -244,12 +254,18 @@ void TForm1::BuildMenu() {
     }
     Engineering1->menuAction()->setVisible(service);
     Bootloader1->menuAction()->setVisible(service);
+    // The single bootloader steps come with the firmware upgrade; until then only "Mode"
+    // (identify, then reboot into the bootloader) is offered.
+    for (QAction* a : {Version1, Erase1, Program1, Run1, ReadCrc1}) {
+        a->setVisible(false);
+    }
 }
 
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!m_shown) {
         m_shown = true;
+        FixAndCentre();
         QTimer::singleShot(0, this, [this] { FormShow(); });
     }
 }

@@ -149,6 +149,7 @@ protected:
 private:
     void BuildDisplay();
     void BuildMenu();
+    void FixAndCentre();
     void ShowLiveStatus(int coarse, int fine, int oil, int temperature, int status);
     void FeaturesReadAndApply();
 
