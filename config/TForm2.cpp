@@ -1,14 +1,811 @@
+// The configuration window's behaviour: the read and Set handlers of the parameter map, the
+// single-command actions, the feature word, the J1939 composites, the life cycle (showing,
+// closing, page changes, the whole-configuration read) and the live readout.
 #include "config/TForm2.h"
+
+#include "common/TGauge.h"
+#include "common/UserPrompts.h"
+#include "config/FeatureWord.h"
+#include "monitor/TForm1.h"
+#include "serial/TForm3.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
 
 namespace quellon {
 
-TForm2::TForm2(AppForms& forms, QWidget* parent) : QMainWindow(parent), m_forms(forms) {
-    setObjectName("Form2");
-    setWindowTitle("Tarvik Configurator");
+namespace {
+
+const char* const kNoSensor = "Cannot communicate with sensor. Please refer to user manual.";
+
+const QColor kBlack(0, 0, 0);
+const QColor kRed(255, 0, 0);
+const QColor kYellow(255, 255, 0);
+const QColor kGreen(0, 128, 0);
+
+void SetTextColour(QWidget* control, bool ok) {
+    QPalette pal = control->palette();
+    pal.setColor(QPalette::Text, ok ? kBlack : kRed);
+    control->setPalette(pal);
 }
 
-void TForm2::Button37Click() {}
+bool EndsWith(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
 
-void TForm2::ApplyFeatures() {}
+} // namespace
+
+// The main window's exchange, as the memory access sees it.
+class TForm2::MainLink : public SensorLink {
+public:
+    explicit MainLink(AppForms& forms) : m_forms(forms) {}
+    void SendCommand(const std::string& text) override {
+        if (m_forms.Form1) {
+            m_forms.Form1->SendCommand(text);
+        }
+    }
+    bool WaitReply(char* buffer, int capacity, int length, int budget, int& count) override {
+        if (!m_forms.Form1) {
+            count = 0;
+            return false;
+        }
+        return m_forms.Form1->WaitReply(buffer, capacity, length, budget, count);
+    }
+
+private:
+    AppForms& m_forms;
+};
+
+// The main window's live poll timer.
+class TForm2::MainPoll : public PollTimer {
+public:
+    explicit MainPoll(AppForms& forms) : m_forms(forms) {}
+    void StopPoll() override {
+        if (m_forms.Form1) {
+            m_forms.Form1->StopPoll();
+        }
+    }
+    void StartPoll() override {
+        if (m_forms.Form1) {
+            m_forms.Form1->StartPoll();
+        }
+    }
+
+private:
+    AppForms& m_forms;
+};
+
+TForm2::TForm2(AppForms& forms, QWidget* parent)
+    : QMainWindow(parent), m_forms(forms), m_link(std::make_unique<MainLink>(forms)),
+      m_poll(std::make_unique<MainPoll>(forms)),
+      m_memory(std::make_unique<MemoryAccess>(*m_link, *m_poll)) {
+    setObjectName("Form2");
+    setWindowTitle("Tarvik Configurator");
+    BuildMenus();
+    BuildPages();
+    pbEEPROM->setValue(0);
+    ApplyDesignVisibility();
+}
+
+TForm2::~TForm2() = default;
+
+// ---- Lookup -------------------------------------------------------------------------------
+
+QWidget* TForm2::Control(std::string_view name) const {
+    const auto it = m_named.find(name);
+    return it == m_named.end() ? nullptr : qobject_cast<QWidget*>(it->second);
+}
+
+QAction* TForm2::Action(std::string_view name) const {
+    const auto it = m_named.find(name);
+    return it == m_named.end() ? nullptr : qobject_cast<QAction*>(it->second);
+}
+
+int TForm2::ItemIndex(const QGroupBox* group) const {
+    const auto it = m_groups.find(group);
+    return it == m_groups.end() ? -1 : it->second->checkedId();
+}
+
+QWidget* TForm2::Page(int index) const {
+    return PageControl1->widget(index);
+}
+
+bool TForm2::PageShown(int index) const {
+    return PageControl1->isTabVisible(index);
+}
+
+void TForm2::SetShown(std::string_view name, bool shown) {
+    if (QWidget* w = Control(name)) {
+        w->setVisible(shown);
+    }
+}
+
+void TForm2::SetTabShown(int index, bool shown) {
+    ++m_quietPageChange;
+    PageControl1->setTabVisible(index, shown);
+    --m_quietPageChange;
+}
+
+void TForm2::SelectPageQuietly(int index) {
+    ++m_quietPageChange;
+    PageControl1->setCurrentIndex(index);
+    --m_quietPageChange;
+}
+
+void TForm2::SetHint(std::string_view name, const std::string& hint) {
+    if (QWidget* w = Control(name)) {
+        w->setProperty("hint", QString::fromStdString(hint));
+        w->setToolTip(QString::fromStdString(hint));
+    }
+}
+
+void TForm2::StepEEPROM() {
+    // A step past the maximum starts the bar again from its minimum.
+    int v = pbEEPROM->value() + 1;
+    if (v > pbEEPROM->maximum()) {
+        v = pbEEPROM->minimum();
+    }
+    pbEEPROM->setValue(v);
+}
+
+void TForm2::StopMainPoll() {
+    m_poll->StopPoll();
+}
+
+void TForm2::StartMainPoll() {
+    m_poll->StartPoll();
+}
+
+// ---- Handlers by name --------------------------------------------------------------------
+
+bool TForm2::RunHandler(std::string_view handler) {
+    struct Named {
+        const char* name;
+        void (TForm2::*run)();
+    };
+    static const Named kNamed[] = {
+        {"Button37Click", &TForm2::Button37Click},   {"Button38Click", &TForm2::Button38Click},
+        {"Button39Click", &TForm2::Button39Click},   {"Button54Click", &TForm2::Button54Click},
+        {"Button63Click", &TForm2::Button63Click},   {"Button64Click", &TForm2::Button64Click},
+        {"Button84Click", &TForm2::Button84Click},   {"Button85Click", &TForm2::Button85Click},
+        {"Coarse1Click", &TForm2::Coarse1Click},     {"Fine1Click", &TForm2::Fine1Click},
+        {"Apply1Click", &TForm2::Apply1Click},       {"Button46Click", &TForm2::Button46Click},
+        {"Defaults1Click", &TForm2::Defaults1Click}, {"Read1Click", &TForm2::Read1Click},
+        {"Button45Click", &TForm2::Button45Click},   {"FormShow", &TForm2::FormShow},
+        {"FormClose", &TForm2::FormClose},           {"Timer1Timer", &TForm2::Timer1Timer},
+    };
+    for (const Named& n : kNamed) {
+        if (handler == n.name) {
+            (this->*n.run)();
+            return true;
+        }
+    }
+    if (const SingleCommandAction* action = ActionByHandler(handler)) {
+        RunActionSteps(*action);
+        return true;
+    }
+    if (!EndsWith(handler, "Click")) {
+        return false;
+    }
+    const std::string_view button = handler.substr(0, handler.size() - 5);
+    if (!RowsByReadButton(button).empty()) {
+        ReadHandler(button);
+        return true;
+    }
+    if (!RowsBySetButton(button).empty()) {
+        SetHandler(button);
+        return true;
+    }
+    return false;
+}
+
+void TForm2::ShowResult(const ParameterRow& row, const DisplayResult& result) {
+    QWidget* control = Control(row.control);
+    if (!control) {
+        return;
+    }
+    if (auto* spin = qobject_cast<QSpinBox*>(control)) {
+        spin->setValue(result.ok ? result.spinValue : 0);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        edit->setText(QString::fromStdString(result.text));
+    }
+    SetTextColour(control, result.ok);
+}
+
+void TForm2::ShowEntry(QWidget* control, const EntryResult& result) {
+    if (control) {
+        SetTextColour(control, result.written && !result.refused);
+    }
+}
+
+std::uint32_t TForm2::ReadHandler(std::string_view readButton) {
+    std::uint32_t value = 0;
+    for (const ParameterRow* row : RowsByReadButton(readButton)) {
+        const DisplayResult r =
+            m_memory->Display(row->show, row->address, row->ScaleWith(m_analogueScale),
+                              row->multiplier, row->Limits());
+        ShowResult(*row, r);
+        if (row->field != J1939Field::None) {
+            m_identity.Keep(row->field, static_cast<std::uint16_t>(r.ok ? r.value : 0));
+        }
+        value = r.value;
+    }
+    return value;
+}
+
+void TForm2::SetHandler(std::string_view setButton) {
+    const auto rows = RowsBySetButton(setButton);
+    if (rows.empty()) {
+        return;
+    }
+    const ParameterRow& first = *rows.front();
+    if (first.followUp == FollowUp::FeatureSet) {
+        Button38Click();
+        return;
+    }
+    if (first.followUp == FollowUp::LedCommand) {
+        if (auto* spin = Find<QSpinBox>(first.control)) {
+            m_link->SendCommand(LedCommandText(first, spin->value()));
+        }
+        return;
+    }
+    for (const ParameterRow* row : rows) {
+        QWidget* control = Control(row->control);
+        EntryResult e;
+        if (auto* spin = qobject_cast<QSpinBox*>(control)) {
+            e = m_memory->Enter(row->set, spin->value(), row->address);
+        } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+            e = m_memory->Enter(row->set, edit->text().toStdString(), row->address,
+                                row->ScaleWith(m_analogueScale), row->mask);
+        } else {
+            continue;
+        }
+        ShowEntry(control, e);
+    }
+    RunFollowUp(first);
+}
+
+void TForm2::RunFollowUp(const ParameterRow& row) {
+    switch (row.followUp) {
+    case FollowUp::ReReadReload:
+        Wait(20);
+        ReadHandler(row.readButton);
+        Button85Click();
+        break;
+    case FollowUp::Reload:
+        Wait(50);
+        Button85Click();
+        break;
+    case FollowUp::ReReadPauseReload:
+        Wait(20);
+        ReadHandler(row.readButton);
+        Wait(50);
+        Button85Click();
+        break;
+    case FollowUp::Name:
+        Wait(20);
+        Button54Click();
+        break;
+    case FollowUp::NameReload:
+        Wait(20);
+        Button54Click();
+        Wait(50);
+        Button85Click();
+        break;
+    case FollowUp::CanId:
+        Wait(20);
+        Button64Click();
+        break;
+    case FollowUp::None:
+    case FollowUp::LedCommand:
+    case FollowUp::FeatureSet:
+        break;
+    }
+}
+
+void TForm2::RunPageRead(const char* readButton) {
+    const std::string_view name = readButton;
+    if (name == kNameComposite.button) {
+        Button54Click();
+    } else if (name == kCanIdComposite.button) {
+        Button64Click();
+    } else if (name == kPgnComposite.button) {
+        Button63Click();
+    } else {
+        ReadHandler(name);
+    }
+}
+
+void TForm2::RunActionSteps(const SingleCommandAction& action) {
+    for (const ActionStep& step : action.steps) {
+        switch (step.kind) {
+        case ActionStepKind::Send:
+            m_link->SendCommand(step.text);
+            break;
+        case ActionStepKind::SendValue: {
+            const auto* spin = Find<QSpinBox>(step.control);
+            char text[32];
+            std::snprintf(text, sizeof text, step.text,
+                          static_cast<unsigned>(spin ? spin->value() : 0));
+            m_link->SendCommand(text);
+            break;
+        }
+        case ActionStepKind::Wait:
+            Wait(step.ms);
+            break;
+        case ActionStepKind::Read:
+            RunPageRead(step.text);
+            break;
+        case ActionStepKind::Acknowledged:
+            if (m_forms.Form1) {
+                m_forms.Form1->SendAcknowledged(step.text);
+            }
+            break;
+        case ActionStepKind::StopReadout:
+            Timer1->stop();
+            break;
+        case ActionStepKind::StartReadout:
+            Timer1->start();
+            break;
+        }
+    }
+}
+
+void TForm2::Button85Click() {
+    RunActionSteps(*ActionByHandler("Button85Click"));
+}
+
+void TForm2::Coarse1Click() {
+    RunActionSteps(*ActionByHandler("Button94Click"));
+}
+
+void TForm2::Fine1Click() {
+    RunActionSteps(*ActionByHandler("Button95Click"));
+}
+
+// ---- Sensor type and feature flags -------------------------------------------------------
+
+void TForm2::SetItemIndex(QGroupBox* group, int index) {
+    QButtonGroup* g = m_groups.at(group);
+    if (g->checkedId() == index) {
+        return;
+    }
+    if (QAbstractButton* b = g->button(index)) {
+        b->setChecked(true);
+    }
+    ControlClick(); // a change of state raises the group's click
+}
+
+void TForm2::SetChecked(QCheckBox* box, bool checked) {
+    if (box->isChecked() == checked) {
+        return;
+    }
+    box->setChecked(checked);
+    ControlClick(); // a change of state raises the box's click
+}
+
+void TForm2::ControlClick() {
+    Button38Click();
+}
+
+void TForm2::Button37Click() {
+    m_featureWord = static_cast<std::uint16_t>(ReadHandler("Button37"));
+    const FeatureControls c = DecodeFeatures(m_featureWord);
+    // Filling the controls raises their clicks where a state changes; none of them may start
+    // a Set from a half-filled page.
+    const bool outer = m_featureGuard;
+    m_featureGuard = true;
+    SetItemIndex(rgApplication, c.rgApplication);
+    SetItemIndex(rgAnalogType, c.rgAnalogType);
+    m_analogueScale = AnalogueScale(m_featureWord);
+    SetItemIndex(rgDiTempChannel, c.rgDiTempChannel);
+    SetChecked(cbInhibit, c.cbInhibit);
+    SetChecked(cbCoarseChannel, c.cbCoarseChannel);
+    SetChecked(cbFineChannel, c.cbFineChannel);
+    SetChecked(cbThirdChannel, c.cbThirdChannel);
+    SetChecked(cbTempCorrection, c.cbTempCorrection);
+    SetChecked(cbVolCorrection, c.cbVolCorrection);
+    m_featureGuard = outer;
+    ApplyFeatures();
+}
+
+void TForm2::Button38Click() {
+    if (!isActiveWindow() || m_featureGuard) {
+        return;
+    }
+    m_featureGuard = true;
+    FeatureControls c;
+    c.rgApplication = ItemIndex(rgApplication);
+    c.rgAnalogType = ItemIndex(rgAnalogType);
+    c.rgDiTempChannel = ItemIndex(rgDiTempChannel);
+    c.cbInhibit = cbInhibit->isChecked();
+    c.cbCoarseChannel = cbCoarseChannel->isChecked();
+    c.cbFineChannel = cbFineChannel->isChecked();
+    c.cbThirdChannel = cbThirdChannel->isChecked();
+    c.cbTempCorrection = cbTempCorrection->isChecked();
+    c.cbVolCorrection = cbVolCorrection->isChecked();
+    const std::uint16_t word = PackFeatures(c);
+    m_analogueScale = AnalogueScaleForOutput(c.rgAnalogType);
+
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(word));
+    Edit19->setText(text);
+    ShowEntry(Edit19, m_memory->Enter(SetKind::SetHex, text, kFeatureWordAddress));
+    for (const char* level : {"Edit20", "Edit37", "Edit38", "Edit39"}) {
+        SetShown(level, false);
+    }
+    Wait(50);
+    Button37Click();
+    for (const char* level : {"Button75", "Button76", "Button77", "Button39"}) {
+        ReadHandler(level);
+        StepEEPROM();
+    }
+    ApplyFeatures();
+    Button85Click();
+    m_featureGuard = false;
+}
+
+void TForm2::Button39Click() {
+    ReadHandler("Button39");
+}
+
+void TForm2::ApplyFeatures() {
+    TForm1* main = m_forms.Form1;
+    for (const UiStep& step : quellon::ApplyFeatures(m_featureWord)) {
+        if (step.window == UiWindow::Main) {
+            if (!main) {
+                continue;
+            }
+            QAction* entry = nullptr;
+            if (step.name == "Graphic1") {
+                entry = main->Graphic1;
+            } else if (step.name == "LEDs1") {
+                entry = main->LEDs1;
+            } else if (step.name == "Brightness1") {
+                entry = main->Brightness1->menuAction();
+            }
+            if (entry) {
+                entry->setVisible(step.action == UiAction::Show);
+            }
+            continue;
+        }
+        switch (step.action) {
+        case UiAction::Show:
+        case UiAction::Hide:
+            SetShown(step.name, step.action == UiAction::Show);
+            break;
+        case UiAction::Enable:
+        case UiAction::Disable:
+            if (QWidget* w = Control(step.name)) {
+                w->setEnabled(step.action == UiAction::Enable);
+            }
+            break;
+        case UiAction::ShowTab:
+        case UiAction::HideTab:
+            if (const PageInfo* page = PageByName(step.name)) {
+                SetTabShown(page->index, step.action == UiAction::ShowTab);
+            }
+            break;
+        case UiAction::SetHint:
+            SetHint(step.name, step.text);
+            break;
+        }
+    }
+    if (m_forms.ServiceMode) {
+        // Service mode reaches the reporting window, and the LED test and LED page of a
+        // 5630i.
+        const bool inline5630i = (m_featureWord & FeatureBit::Inline) != 0;
+        if (main) {
+            main->Graphic1->setVisible(true);
+            if (inline5630i) {
+                main->LEDs1->setVisible(true);
+            }
+        }
+        if (inline5630i) {
+            SetTabShown(kPageLeds, true);
+        }
+    }
+}
+
+void TForm2::Reboot() {
+    // The live polls would only meet a rebooting sensor: both stay off until the window is
+    // closed below, which starts the main poll again.
+    StopMainPoll();
+    Timer1->stop();
+    m_link->SendCommand("q");
+    ProgressDisplay* progress = m_forms.Form3;
+    if (progress) {
+        progress->SetPosition(0);
+        progress->SetMaximum(50);
+        progress->SetCaption("Rebooting sensor");
+        progress->ShowProgress();
+    }
+    for (int i = 0; i < 50; ++i) {
+        Wait(100);
+        if (progress) {
+            progress->StepIt();
+        }
+        QCoreApplication::processEvents();
+    }
+    if (progress) {
+        progress->CloseProgress();
+    }
+    if (m_forms.Form1) {
+        m_forms.Form1->UnlockSensor();
+    }
+    close();
+}
+
+void TForm2::Apply1Click() {
+    Reboot();
+}
+
+void TForm2::Button46Click() {
+    Reboot();
+}
+
+void TForm2::Defaults1Click() {
+    m_link->SendCommand("D");
+}
+
+// ---- J1939 identity ------------------------------------------------------------------------
+
+void TForm2::Button54Click() {
+    m_memory->m_readall = true; // stays set: see the whole-configuration read
+    StopMainPoll();
+    Wait(50);
+    pbEEPROM->hide();
+    for (const J1939Field f : NameReadOrder()) {
+        ReadHandler(FieldInfo(f).readButton);
+        StepEEPROM();
+    }
+    Edit28->setText(QString::fromStdString(m_identity.NameText()));
+    pbEEPROM->hide();
+    StartMainPoll();
+}
+
+void TForm2::Button63Click() {
+    pbEEPROM->hide();
+    for (const J1939Field f : PgnReadOrder()) {
+        Wait(20);
+        ReadHandler(FieldInfo(f).readButton);
+        StepEEPROM();
+    }
+    Edit33->setText(QString::fromStdString(PgnText(m_identity.ComposePgn())));
+    pbEEPROM->hide();
+}
+
+void TForm2::Button64Click() {
+    m_memory->m_readall = true;
+    StopMainPoll();
+    Wait(50);
+    pbEEPROM->hide();
+    Button63Click();
+    for (const J1939Field f : CanIdReadOrder()) {
+        Wait(20);
+        ReadHandler(FieldInfo(f).readButton);
+        StepEEPROM();
+    }
+    Edit34->setText(QString::fromStdString(CanIdText(m_identity.CanId())));
+    pbEEPROM->hide();
+    StartMainPoll();
+}
+
+// ---- Live readout ------------------------------------------------------------------------
+
+void TForm2::Button84Click() {
+    char reply[128];
+    std::memset(reply, 0, sizeof reply);
+    m_link->SendCommand("a");
+    int count = 0;
+    if (!m_link->WaitReply(reply, sizeof reply, 93, 100, count)) {
+        return;
+    }
+    if (std::strncmp(reply,
+                     "\n\r\x02"
+                     "a,",
+                     5) != 0) {
+        return;
+    }
+    unsigned f[18] = {};
+    const int n = std::sscanf(reply + 5, "%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x",
+                              &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9],
+                              &f[10], &f[11], &f[12], &f[13], &f[14], &f[15], &f[16], &f[17]);
+    if (n < 18) {
+        return;
+    }
+    const int coarse = static_cast<int>(f[0]);
+    const int fine = static_cast<int>(f[1]);
+    if (m_forms.Form1) {
+        m_forms.Form1->Ports().debugLog.Write("%d,%d,%d,%x\n", coarse, fine, static_cast<int>(f[2]),
+                                              f[17]);
+    }
+    GaugeCoarse->SetProgress(coarse);
+    GaugeCoarse->SetForeColor(coarse >= 100 ? kRed : kYellow);
+    GaugeFine->SetProgress(fine);
+    GaugeFine->SetForeColor(fine >= 100 ? kRed : kYellow);
+    const float oil = static_cast<float>(f[2]) * 1000.0f * 0.0009765625f;
+    Edit40->setText(QString::number(static_cast<int>(oil)));
+    QPalette pal = Edit40->palette();
+    pal.setColor(QPalette::Base, (f[17] & 0x06) ? kRed : kGreen);
+    Edit40->setPalette(pal);
+}
+
+void TForm2::Timer1Timer() {
+    Button84Click();
+}
+
+// ---- Life cycle ----------------------------------------------------------------------------
+
+void TForm2::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+}
+
+void TForm2::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TForm2::FormShow() {
+    for (const CaptionRewrite& rewrite : CaptionRewrites()) {
+        if (auto* b = Find<QPushButton>(rewrite.button)) {
+            b->setText(QString::fromStdString(RewrittenCaption(rewrite)));
+        }
+    }
+    StopMainPoll();
+    Wait(50);
+    if (m_forms.Form1) {
+        m_forms.Form1->UnlockSensor();
+    }
+    Wait(50);
+    Button37Click();
+    if (m_forms.Form1) {
+        m_forms.Form1->SendAcknowledged("cs");
+    }
+
+    const bool service = m_forms.ServiceMode;
+    for (const PageInfo& page : Pages()) {
+        // Service mode keeps the service pages; the LEDs page follows the model there.
+        if (page.hiddenOnShow && (!service || page.index == kPageLeds)) {
+            SetTabShown(page.index, false);
+        }
+    }
+    if (!service) {
+        for (const ParameterRow& row : ParameterMap()) {
+            if (row.Is(Hidden::ReadButtonS)) {
+                SetShown(row.readButton, false);
+            }
+            if (row.Is(Hidden::ControlS)) {
+                SetShown(row.control, false);
+            }
+            if (row.Is(Hidden::SetButtonS) && row.setButton) {
+                SetShown(row.setButton, false);
+            }
+        }
+        for (const SingleCommandAction& action : SingleCommandActions()) {
+            // Menu entries keep their shortcuts: only their menu is hidden.
+            if ((action.hidden & Hidden::ReadButtonS) && Control(action.control)) {
+                SetShown(action.control, false);
+            }
+        }
+        cbTempCorrection->hide();
+        cbVolCorrection->hide();
+    }
+    rgApplication->setEnabled(false);
+    rgAnalogType->setEnabled(false);
+    Scaling1->menuAction()->setVisible(service);
+    ApplyFeatures();
+    SelectPageQuietly(kPageType);
+}
+
+void TForm2::FormClose() {
+    // The live readout ends with the window.
+    Timer1->stop();
+    if (m_forms.Form1) {
+        m_forms.Form1->SendAcknowledged("ce");
+        m_forms.Form1->LockSensor();
+    }
+    StartMainPoll();
+}
+
+void TForm2::PageControl1Change(int index) {
+    Timer1->stop();
+    Wait(50);
+    const PageRead& reads = PageReads(index);
+    for (const char* read : reads.reads) {
+        RunPageRead(read);
+    }
+    if (reads.startReadout) {
+        Timer1->start();
+    }
+}
+
+void TForm2::Read1Click() {
+    MemoryAccess& m = *m_memory;
+    m.m_readall = true;
+    m.m_commerror = false;
+    StopMainPoll();
+    Wait(50);
+    m_link->SendCommand("");
+    pbEEPROM->setValue(0);
+    pbEEPROM->setMaximum(47);
+    pbEEPROM->show();
+    for (const std::string& field : ReadAllHiddenFields()) {
+        SetShown(field, false);
+    }
+    Wait(50);
+
+    auto finish = [this, &m] {
+        for (const std::string& field : ReadAllShownFields(m_featureWord)) {
+            SetShown(field, true);
+        }
+        pbEEPROM->hide();
+        m.m_readall = false;
+        StartMainPoll();
+    };
+
+    bool nameDone = false;
+    bool canIdDone = false;
+    for (const ReadAllStep& step : ReadAllOrder()) {
+        switch (step.via) {
+        case ReadVia::Direct:
+            if (std::string_view(step.readButton) == "Button37") {
+                Button37Click();
+                StepEEPROM();
+                if (m.m_commerror) {
+                    if (m_forms.Prompts) {
+                        m_forms.Prompts->Message("Error", kNoSensor, PromptButtons::Ok);
+                    }
+                    // The window is left as after a whole read, not half-hidden.
+                    finish();
+                    return;
+                }
+            } else {
+                ReadHandler(step.readButton);
+                StepEEPROM();
+            }
+            break;
+        case ReadVia::Name:
+            if (!nameDone) {
+                nameDone = true;
+                Button54Click();
+            }
+            break;
+        case ReadVia::CanId:
+            if (!canIdDone) {
+                canIdDone = true;
+                Button64Click();
+            }
+            break;
+        }
+    }
+    finish();
+}
+
+void TForm2::Button45Click() {
+    if (m_forms.Form1 && m_forms.Form1->IdentifySensor(5)) {
+        Read1Click();
+    } else if (m_forms.Prompts) {
+        m_forms.Prompts->Message("Error", kNoSensor, PromptButtons::Ok);
+    }
+}
 
 } // namespace quellon
