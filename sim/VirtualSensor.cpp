@@ -566,8 +566,15 @@ bool VirtualSensor::Start(std::string* error) {
             return fail(why);
         }
     }
-    if (s.started) {
-        return fail("already started");
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (s.started) {
+            s.error = "already started";
+            if (error) {
+                *error = s.error;
+            }
+            return false;
+        }
     }
     int master = -1;
     int slave = -1;
@@ -614,8 +621,11 @@ bool VirtualSensor::Start(std::string* error) {
 
 void VirtualSensor::Stop() {
     Impl& s = *m_impl;
-    if (!s.started) {
-        return;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (!s.started) {
+            return;
+        }
     }
     s.stopRequested = true;
     if (s.wakeWrite >= 0) {
