@@ -39,10 +39,10 @@ std::string Trim(const std::string& s) {
 
 } // namespace
 
-bool ParseFaults(const std::string& spec, Faults& faults, std::string& error) {
+bool ParseFaults(const std::string& faultText, Faults& faults, std::string& error) {
     Faults parsed;
     std::size_t pos = 0;
-    const std::string all = Trim(spec);
+    const std::string all = Trim(faultText);
     if (all.empty()) {
         faults = parsed;
         return true;
@@ -55,7 +55,7 @@ bool ParseFaults(const std::string& spec, Faults& faults, std::string& error) {
         const std::string item = Trim(all.substr(pos, comma - pos));
         pos = comma + 1;
         if (item.empty()) {
-            error = "empty fault item in '" + spec + "'";
+            error = "empty fault item in '" + faultText + "'";
             return false;
         }
         const std::size_t eq = item.find('=');

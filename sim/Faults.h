@@ -33,6 +33,6 @@ struct Faults {
 
 // Parses a comma-separated list of fault items. An empty text means no faults. On a bad
 // item returns false, leaves `faults` untouched and puts a one-line reason into `error`.
-bool ParseFaults(const std::string& spec, Faults& faults, std::string& error);
+bool ParseFaults(const std::string& faultText, Faults& faults, std::string& error);
 
 } // namespace quellon::sim

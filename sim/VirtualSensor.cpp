@@ -685,10 +685,10 @@ RawRecord VirtualSensor::CurrentRecord() const {
     return m_impl->Record(SteadyNowMs());
 }
 
-bool VirtualSensor::SetFaults(const std::string& spec, std::string* error) {
+bool VirtualSensor::SetFaults(const std::string& faultText, std::string* error) {
     Faults f;
     std::string why;
-    if (!ParseFaults(spec, f, why)) {
+    if (!ParseFaults(faultText, f, why)) {
         if (error) {
             *error = why;
         }
@@ -696,7 +696,7 @@ bool VirtualSensor::SetFaults(const std::string& spec, std::string* error) {
     }
     std::lock_guard<std::mutex> lock(m_impl->mu);
     m_impl->faults = f;
-    m_impl->opts.faults = spec;
+    m_impl->opts.faults = faultText;
     return true;
 }
 

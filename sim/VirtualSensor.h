@@ -184,7 +184,7 @@ public:
     RawRecord CurrentRecord() const;
 
     // Replaces the faults; false with the reason when the text is bad (faults unchanged).
-    bool SetFaults(const std::string& spec, std::string* error = nullptr);
+    bool SetFaults(const std::string& faultText, std::string* error = nullptr);
     Faults CurrentFaults() const;
 
     // Configuration memory.

@@ -38,7 +38,7 @@ const char* kUsage =
     "  --model 5630|5630i       sensor model (default 5630i)\n"
     "  --output current|voltage|can   output type (default current)\n"
     "  --third oil|temperature  use of the third channel (default oil)\n"
-    "  --fault SPEC             faults, comma-separated: silent, drop=N, late=MS, short=N,\n"
+    "  --fault LIST             faults, comma-separated: silent, drop=N, late=MS, short=N,\n"
     "                           garble[=K], refuse-write, fail-erase, fail-block=K,\n"
     "                           fail-verify, hangup-after=N\n"
     "  --state FILE             keep the configuration memory in FILE between runs\n"

@@ -7,7 +7,7 @@ using quellon::sim::ParseFaults;
 
 TEST(SimFaults, GoodSpecs) {
     struct Case {
-        const char* spec;
+        const char* text;
         Faults want;
     };
     auto with = [](auto set) {
@@ -39,14 +39,14 @@ TEST(SimFaults, GoodSpecs) {
         Faults got;
         got.silent = true; // must be replaced entirely
         std::string error;
-        EXPECT_TRUE(ParseFaults(c.spec, got, error)) << c.spec << ": " << error;
-        EXPECT_EQ(got, c.want) << c.spec;
+        EXPECT_TRUE(ParseFaults(c.text, got, error)) << c.text << ": " << error;
+        EXPECT_EQ(got, c.want) << c.text;
     }
 }
 
 TEST(SimFaults, BadSpecsAreRefusedWithAReason) {
     struct Case {
-        const char* spec;
+        const char* text;
         const char* mentions;
     } cases[] = {
         {"loud", "loud"},
@@ -64,9 +64,9 @@ TEST(SimFaults, BadSpecsAreRefusedWithAReason) {
         Faults f;
         f.lateMs = 77;
         std::string error;
-        EXPECT_FALSE(ParseFaults(c.spec, f, error)) << c.spec;
-        EXPECT_NE(error.find(c.mentions), std::string::npos) << c.spec << " -> " << error;
+        EXPECT_FALSE(ParseFaults(c.text, f, error)) << c.text;
+        EXPECT_NE(error.find(c.mentions), std::string::npos) << c.text << " -> " << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
-        EXPECT_EQ(f.lateMs, 77) << "faults untouched after " << c.spec;
+        EXPECT_EQ(f.lateMs, 77) << "faults untouched after " << c.text;
     }
 }
