@@ -5,7 +5,7 @@
 using quellon::sim::Faults;
 using quellon::sim::ParseFaults;
 
-TEST(SimFaults, GoodSpecs) {
+TEST(SimFaults, GoodLists) {
     struct Case {
         const char* text;
         Faults want;
@@ -44,7 +44,7 @@ TEST(SimFaults, GoodSpecs) {
     }
 }
 
-TEST(SimFaults, BadSpecsAreRefusedWithAReason) {
+TEST(SimFaults, BadListsAreRefusedWithAReason) {
     struct Case {
         const char* text;
         const char* mentions;
