@@ -230,7 +230,7 @@ TEST_F(LiveMonitor, SilentSensorGetsFourAttemptsAndTheReportingTimerIsTheOneRest
     ASSERT_EQ(times.size(), 4u);
     for (std::size_t i = 1; i < times.size(); ++i) {
         EXPECT_GE(times[i] - times[i - 1], 1040.0) << "50 ms pause plus 100 polls";
-        EXPECT_LT(times[i] - times[i - 1], 1600.0);
+        EXPECT_LT(times[i] - times[i - 1], 3000.0);
     }
     EXPECT_TRUE(Forms().Form4->Timer1->isActive());
     EXPECT_FALSE(Form1()->Timer1->isActive());

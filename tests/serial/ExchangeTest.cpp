@@ -114,7 +114,7 @@ TEST_F(ExchangeFixture, BudgetZeroChecksOnceAndDiscardsEarlierBytes) {
     int count = -1;
     const auto t0 = steady_clock::now();
     EXPECT_FALSE(exchange.WaitReply(buf, sizeof buf, 1, 0, count));
-    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 50);
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 500) << "no wait";
     EXPECT_EQ(count, 0) << "WaitReply clears first: the leftovers do not count";
     EXPECT_TRUE(exchange.WaitReply(buf, sizeof buf, 0, 0, count)) << "length 0 is met at once";
 }
