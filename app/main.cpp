@@ -5,26 +5,31 @@
 #include "serial/Discovery.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include <cstdio>
 #include <exception>
 
 namespace {
 
-// Shows an exception that escaped a handler instead of ending the program.
+// Shows an exception that escaped a handler in a message box instead of ending the program.
 class GuardedApplication : public QApplication {
 public:
     using QApplication::QApplication;
+    quellon::UserPrompts* prompts = nullptr;
     bool notify(QObject* receiver, QEvent* event) override {
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& e) {
-            QMessageBox::critical(activeWindow(), "Error", QString::fromUtf8(e.what()));
+            Show(e.what());
         } catch (...) {
-            QMessageBox::critical(activeWindow(), "Error", "Unexpected error");
+            Show("Unexpected error");
         }
         return false;
+    }
+    void Show(const std::string& text) {
+        if (prompts) {
+            prompts->Message("Error", text, quellon::PromptButtons::Ok);
+        }
     }
 };
 
@@ -51,6 +56,7 @@ int main(int argc, char** argv) {
     GuardedApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     quellon::QtUserPrompts prompts;
+    app.prompts = &prompts;
     quellon::Application program(options, prompts);
     if (!program.Prepare(error)) {
         std::fprintf(stderr, "quellon-configurator: %s\n", error.c_str());
@@ -61,7 +67,7 @@ int main(int argc, char** argv) {
         program.ShowMain();
         return QApplication::exec();
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, "Error", QString::fromUtf8(e.what()));
+        app.Show(e.what());
         return 1;
     }
 }
