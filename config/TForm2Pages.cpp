@@ -59,13 +59,14 @@ const char* SpinFor(const char* control) {
     return nullptr;
 }
 
-QLabel* Caption(QWidget* parent, const QString& text, bool bold = false) {
+QLabel* Caption(QWidget* parent, const QString& text, bool bold = false, int smaller = 0) {
     auto* l = new QLabel(text, parent);
-    if (bold) {
-        QFont f = l->font();
-        f.setBold(true);
-        l->setFont(f);
+    QFont f = l->font();
+    f.setBold(bold);
+    if (smaller > 0 && f.pointSize() > smaller + 5) {
+        f.setPointSize(f.pointSize() - smaller);
     }
+    l->setFont(f);
     return l;
 }
 
@@ -90,6 +91,7 @@ QPushButton* TForm2::MakeButton(QWidget* parent, const char* name, const char* c
     if (hint) {
         b->setToolTip(QString::fromUtf8(hint));
     }
+    b->setMinimumWidth(b->sizeHint().width() + 16); // room around the caption
     return b;
 }
 
@@ -108,6 +110,7 @@ QSpinBox* TForm2::MakeSpin(QWidget* parent, const ParameterRow& row) {
     Register(s, row.control);
     s->setRange(row.spinMinimum, row.spinMaximum);
     s->setValue(row.designValue);
+    s->setFixedWidth(80);
     return s;
 }
 
@@ -481,7 +484,7 @@ void TForm2::BuildRowsPage(QWidget* page, int index) {
         connect(b, &QPushButton::clicked, this, [this, handler] { RunHandler(handler); });
         grid->addWidget(b, r, 0);
         box = MakeEdit(page, c.box);
-        box->setFixedWidth(230);
+        box->setFixedWidth(kFieldWidth + 10 + kSetWidth); // field and Set together
         box->setProperty("hint", "Refer to J1939 Spec");
         grid->addWidget(box, r, 1, 1, 2, Qt::AlignLeft);
         ++r;
@@ -541,14 +544,14 @@ void TForm2::BuildTablePage(QWidget* page, int table) {
     if (correction) {
         const char* names[] = {"Temperature", "Oil", "Coarse", "Fine"};
         for (int c = 0; c < kTableColumns; ++c) {
-            captions->addWidget(Caption(page, names[c]), 0, c, Qt::AlignHCenter);
+            captions->addWidget(Caption(page, names[c], false, 1), 0, c, Qt::AlignHCenter);
         }
     } else {
         captions->addWidget(Caption(page, "Coarse", true), 0, 0, 1, 2, Qt::AlignHCenter);
         captions->addWidget(Caption(page, "Fine", true), 0, 2, 1, 2, Qt::AlignHCenter);
         for (int c = 0; c < kTableColumns; ++c) {
-            captions->addWidget(Caption(page, c % 2 == 0 ? "Difference" : "Correction"), 1, c,
-                                Qt::AlignHCenter);
+            captions->addWidget(Caption(page, c % 2 == 0 ? "Difference" : "Correction", false, 2),
+                                1, c, Qt::AlignHCenter);
         }
     }
     left->addLayout(captions);
