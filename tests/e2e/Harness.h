@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -55,8 +56,10 @@ protected:
     void SetUp() override {
         PortDirectory::Instance() = PortDirectory();
         options.noDefaultPorts = true;
-        tracePath = ::testing::TempDir() + "e2e-debug-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        tracePath = ::testing::TempDir() + "e2e-debug-" + name + ".log";
         std::remove(tracePath.c_str());
     }
     void TearDown() override {

@@ -24,7 +24,8 @@ struct DiscoveryFixture : ::testing::Test {
     void SetUp() override {
         PortDirectory::Instance() = PortDirectory();
         PortDirectory::Instance().DropDefaults();
-        trace = ::testing::TempDir() + "discovery-debug.log";
+        trace = ::testing::TempDir() + "discovery-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
         std::remove(trace.c_str());
     }
     void TearDown() override {

@@ -1,5 +1,6 @@
 #include "tests/support/FakeResponder.h"
 
+#include <chrono>
 #include <poll.h>
 #include <unistd.h>
 
@@ -53,6 +54,10 @@ void FakeResponder::Run() {
                 }
             }
             if (!reply.empty()) {
+                // Like a sensor on a 19200 baud line: the frame has to cross the line (10 bits
+                // a byte) and the sensor needs a moment before it answers.
+                const auto wire = std::chrono::microseconds((frame.size() + 2) * 521 + 2000);
+                std::this_thread::sleep_for(wire);
                 m_pty.Send(reply);
             }
         }
