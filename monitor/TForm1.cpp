@@ -214,7 +214,7 @@ void TForm1::BuildMenu() {
         *l.entry = a;
     }
 
-    Engineering1 = Sensor1->addMenu("&Engineering");
+    Engineering1 = Sensor1->addMenu("E&ngineering");
     Engineering1->setObjectName("Engineering1");
     Enable1 = act(Engineering1, "Enable1", "&Enable", [this] { Enable1Click(); });
     Disable1 = act(Engineering1, "Disable1", "&Disable", [this] { Disable1Click(); });
@@ -223,7 +223,7 @@ void TForm1::BuildMenu() {
     Disable1->setChecked(true);
 
     Load1 = act(Sensor1, "Load1", "&Import", [this] { Load1Click(); });
-    Save1 = act(Sensor1, "Save1", "E&xport", [this] { Save1Click(); });
+    Save1 = act(Sensor1, "Save1", "&Export", [this] { Save1Click(); });
     RestoreFactoryDefaults1 = Sensor1->addMenu("Restore &Factory Defaults");
     RestoreFactoryDefaults1->setObjectName("RestoreFactoryDefaults1");
     Small1 = act(RestoreFactoryDefaults1, "Small1", "&Small", [this] { RestoreDefaults("D 1"); });

@@ -12,6 +12,7 @@
 #include <QActionGroup>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSet>
 #include <QTimer>
 
 using namespace quellon;
@@ -178,4 +179,34 @@ TEST_F(MainMenu, CalibrationEntriesOpenTheCalibrationDialogInTheirMode) {
                    PromptAnswer::Cancel);
     Form1()->Calibrate2->trigger();
     EXPECT_FALSE(Forms().Form6->isVisible());
+}
+
+TEST_F(MainMenu, EveryMenuHasUniqueMnemonicsInServiceMode) {
+    options.service = true;
+    Start();
+    std::vector<QMenu*> menus = {Form1()->Sensor1,      Form1()->Brightness1,
+                                 Form1()->Engineering1, Form1()->RestoreFactoryDefaults1,
+                                 Form1()->Bootloader1,  Form1()->Help1};
+    QString bar;
+    for (QAction* top : Form1()->menuBar()->actions()) {
+        if (top->isVisible()) {
+            const int amp = top->text().indexOf('&');
+            ASSERT_GE(amp, 0) << top->text().toStdString();
+            bar += top->text().at(amp + 1).toLower();
+        }
+    }
+    EXPECT_EQ(QSet<QChar>(bar.begin(), bar.end()).size(), bar.size()) << bar.toStdString();
+    for (QMenu* menu : menus) {
+        QString keys;
+        for (QAction* a : menu->actions()) {
+            if (!a->isVisible() || a->isSeparator()) {
+                continue;
+            }
+            const int amp = a->text().indexOf('&');
+            ASSERT_GE(amp, 0) << a->text().toStdString() << " has no mnemonic";
+            keys += a->text().at(amp + 1).toLower();
+        }
+        EXPECT_EQ(QSet<QChar>(keys.begin(), keys.end()).size(), keys.size())
+            << menu->title().toStdString() << ": " << keys.toStdString();
+    }
 }
