@@ -77,7 +77,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
                             : a == "--sim-output" ? OneOf(v, {"current", "voltage", "can"})
                                                   : OneOf(v, {"oil", "temperature"});
             if (!ok) {
-                error = "bad value '" + v + "' for " + a;
+                error = "bad value '";
+                error += v;
+                error += "' for ";
+                error += a;
                 return false;
             }
             (a == "--sim-model"    ? out.simModel

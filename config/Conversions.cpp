@@ -238,10 +238,7 @@ std::optional<FloatText> CollectFloat(std::string_view text) {
     }
     while (c != Input::kEof) {
         const char ch = static_cast<char>(c);
-        if (IsDigit(ch)) {
-            out.body.push_back(ch);
-            gotDigit = true;
-        } else if (!gotE && out.hex && HexValue(ch) >= 0) {
+        if (IsDigit(ch) || (!gotE && out.hex && HexValue(ch) >= 0)) {
             out.body.push_back(ch);
             gotDigit = true;
         } else if (gotE && !out.body.empty() && out.body.back() == expChar &&

@@ -89,9 +89,12 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
             if (name == n.name) {
                 known = true;
                 if (!hasValue || !ParseCount(value, n.minimum, *n.target)) {
-                    error = "fault '" + name + "' needs a whole number of at least " +
-                            std::to_string(n.minimum) + " (as in " + name + "=" +
-                            std::to_string(n.minimum == 0 ? 5 : 3) + ")";
+                    const std::string least = std::to_string(n.minimum);
+                    const std::string example = std::to_string(n.minimum == 0 ? 5 : 3);
+                    error = "fault '";
+                    error.append(name).append("' needs a whole number of at least ");
+                    error.append(least).append(" (as in ").append(name).append("=");
+                    error.append(example).append(")");
                     return false;
                 }
             }
