@@ -197,6 +197,7 @@ int main(int argc, char** argv) {
                     run.reads, run.elapsedMs / run.floorMs);
     }
     std::vector<double> ratios;
+    ratios.reserve(results.size());
     for (const Run& run : results) {
         ratios.push_back(run.elapsedMs / run.floorMs);
     }

@@ -197,6 +197,7 @@ TEST(ParameterMap, ManufactureDateSpansThreeSpins) {
     rig.link.Reply(WordReply(0x92, 40));
     rig.link.Reply(WordReply(0x94, 24));
     std::vector<int> shown;
+    shown.reserve(rows.size());
     for (const auto* row : rows) {
         shown.push_back(ReadRow(rig, *row).spinValue);
     }

@@ -109,7 +109,7 @@ const std::vector<std::string> kReadAll = {
 class ConfigWindow : public ProgramFixture {
 protected:
     sim::VirtualSensor& Start(sim::Options o = {}) {
-        auto& s = AddSensor(5, o);
+        auto& s = AddSensor(5, std::move(o));
         Launch();
         EXPECT_EQ(Form1()->lbComms->text(), "Comms:Ok");
         Form1()->StopPoll();

@@ -23,7 +23,7 @@ namespace {
 class MainMenu : public ProgramFixture {
 protected:
     sim::VirtualSensor& Start(sim::Options o = {}) {
-        auto& s = AddSensor(5, o);
+        auto& s = AddSensor(5, std::move(o));
         Launch();
         EXPECT_EQ(Form1()->lbComms->text(), "Comms:Ok");
         s.ClearLog();
@@ -111,6 +111,7 @@ TEST_F(MainMenu, ExitSendsTheEmptyCommandTwiceAndClosesTheTraceOnce) {
     WaitUntil([] { return false; }, 100);
     const auto frames = sensor.Frames();
     std::vector<std::string> texts;
+    texts.reserve(frames.size());
     for (const auto& f : frames) {
         texts.push_back(f.text);
     }

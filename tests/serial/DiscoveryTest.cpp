@@ -36,7 +36,7 @@ struct DiscoveryFixture : ::testing::Test {
         }
         PortDirectory::Instance() = PortDirectory();
     }
-    StartupSearch::Outcome Run(std::function<std::optional<int>()> choose = {}) {
+    StartupSearch::Outcome Run(const std::function<std::optional<int>()>& choose = {}) {
         StartupSearch search(exchange, trace);
         auto outcome = search.Run(
             choose ? choose : [] { return std::optional<int>(); },

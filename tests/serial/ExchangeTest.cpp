@@ -37,7 +37,7 @@ struct ExchangeFixture : ::testing::Test {
         }
     }
     // Sends `bytes` from the far end once the next command has arrived.
-    void AnswerAfterCommand(std::string bytes) {
+    void AnswerAfterCommand(const std::string& bytes) {
         responder = std::thread([this, bytes] {
             pty.Receive(1000ms, 2);
             pty.Send(bytes);

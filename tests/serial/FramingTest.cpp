@@ -39,6 +39,7 @@ TEST(Framing, BootloaderStuffingExample) {
 
 TEST(Framing, BootloaderRoundTripAndLimits) {
     std::vector<std::uint8_t> payload;
+    payload.reserve(510);
     for (int i = 0; i < 509; ++i) {
         payload.push_back(
             static_cast<std::uint8_t>(i % 3 == 0 ? 0x10 : (i % 3 == 1 ? 0x01 : 0x04)));

@@ -14,7 +14,7 @@ namespace {
 
 class SimApplication : public ::testing::Test {
 protected:
-    void Begin(Options options = FastOptions()) {
+    void Begin(const Options& options = FastOptions()) {
         sensor = std::make_unique<VirtualSensor>(options);
         std::string error;
         ASSERT_TRUE(sensor->Start(&error)) << error;

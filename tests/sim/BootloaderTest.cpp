@@ -49,6 +49,7 @@ std::vector<std::vector<std::uint8_t>> NewApplication() {
     r.push_back(HexRecord(0, 0x0000, {0x04, 0x01, 0x10, 0x00, 0x01, 0x04, 0x10, 0x00}));
     for (std::uint16_t a = 0x0100; a < 0x0200; a += 16) {
         std::vector<std::uint8_t> data;
+        data.reserve(16);
         for (int i = 0; i < 16; ++i) {
             data.push_back(static_cast<std::uint8_t>((a + i) % 3 == 0 ? 0x10 : (a + i)));
         }

@@ -65,6 +65,7 @@ TEST_F(SimFaultsOnTheLine, ShortRepliesAreCut) {
 TEST_F(SimFaultsOnTheLine, EveryThirdReplyIsDropped) {
     Begin("drop=3");
     std::vector<bool> answered;
+    answered.reserve(7);
     for (int i = 0; i < 7; ++i) {
         answered.push_back(side.Ask("I", 17, 20).has_value());
     }
