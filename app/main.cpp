@@ -63,6 +63,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
+        // Ends the loop without closing the other windows (they are not asked).
+        program.Forms().EndProgram = [] { QCoreApplication::exit(0); };
         program.CreateForms();
         program.ShowMain();
         return QApplication::exec();

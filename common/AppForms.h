@@ -2,6 +2,8 @@
 // The eight windows of the program. Each lives for the whole run and is only shown and
 // hidden; every window can reach the others through this table.
 
+#include <functional>
+
 namespace quellon {
 
 class TForm1;
@@ -25,6 +27,9 @@ struct AppForms {
     TForm7* Form7 = nullptr;       // about
     UserPrompts* Prompts = nullptr;
     bool ServiceMode = false;
+    // Ends the program's message loop when the main window closes (the other windows are
+    // not asked). Empty where no loop runs, as in tests.
+    std::function<void()> EndProgram;
 };
 
 } // namespace quellon

@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
@@ -100,6 +101,9 @@ TForm2::TForm2(AppForms& forms, QWidget* parent)
     BuildPages();
     pbEEPROM->setValue(0);
     ApplyDesignVisibility();
+    for (QLineEdit* e : findChildren<QLineEdit*>()) {
+        e->installEventFilter(this); // spin edits' own line edits included
+    }
 }
 
 TForm2::~TForm2() = default;
@@ -523,6 +527,10 @@ void TForm2::ApplyFeatures() {
 }
 
 void TForm2::Reboot() {
+    if (m_rebooting) {
+        return;
+    }
+    m_rebooting = true;
     // The live polls would only meet a rebooting sensor: both stay off until the window is
     // closed below, which starts the main poll again.
     StopMainPoll();
@@ -548,7 +556,10 @@ void TForm2::Reboot() {
     if (m_forms.Form1) {
         m_forms.Form1->UnlockSensor();
     }
-    close();
+    m_rebooting = false;
+    if (isVisible()) {
+        close();
+    }
 }
 
 void TForm2::Apply1Click() {
@@ -660,8 +671,26 @@ void TForm2::showEvent(QShowEvent* event) {
 }
 
 void TForm2::closeEvent(QCloseEvent* event) {
+    if (m_rebooting) {
+        event->ignore(); // Reboot closes the window itself once the sensor is back
+        return;
+    }
     FormClose();
     event->accept();
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+    // An edit field claims Ctrl+C for copying; here Ctrl+C and Ctrl+F belong to the Scaling
+    // entries, whose shortcuts are the only way to them.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() == Qt::ControlModifier &&
+            (key->key() == Qt::Key_C || key->key() == Qt::Key_F)) {
+            event->ignore();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm2::FormShow() {

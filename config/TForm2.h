@@ -154,6 +154,7 @@ public:
     QAction* Fine1 = nullptr;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -209,6 +210,8 @@ private:
     // Set while the Sensor Type page's controls are filled from a read or a Set runs: a
     // control whose state changes meanwhile must not start another Set.
     bool m_featureGuard = false;
+    // Set during Reboot's wait: the window stays open and Reboot does not nest.
+    bool m_rebooting = false;
     // Set while the code (not the user) changes the selected page.
     int m_quietPageChange = 0;
 

@@ -271,9 +271,12 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    m_closing = true;
     FormClose();
     event->accept();
-    QCoreApplication::quit();
+    if (m_forms.EndProgram) {
+        m_forms.EndProgram();
+    }
 }
 
 bool TForm1::IdentifySensor(int tries) {
@@ -292,8 +295,13 @@ void TForm1::FormShow() {
             }
             return std::nullopt;
         },
-        [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); });
+        [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); },
+        [this] { return m_closing; });
 
+    if (m_closing) {
+        m_searchDone = true; // closed during the search: the program is ending
+        return;
+    }
     if (outcome == StartupSearch::Outcome::NoPorts) {
         m_forms.Prompts->Message("Error", kNoSensorMessage, PromptButtons::Ok,
                                  search.SkippedDetails());
@@ -306,7 +314,12 @@ void TForm1::FormShow() {
         close();
         return;
     }
-    if (IdentifySensor(5)) {
+    const bool identified = IdentifySensor(5);
+    if (m_closing) {
+        m_searchDone = true;
+        return;
+    }
+    if (identified) {
         UnlockSensor();
         WaitMs(50);
         FeaturesReadAndApply();
@@ -392,7 +405,9 @@ void TForm1::Button1Click() {
     }
     m_ports.debugLog.Write("%s", TraceLine(s).c_str());
     ShowLiveStatus(s.coarse, s.fine, s.oil, s.temperature, s.status);
-    Timer1->setInterval(500);
+    if (Timer1->interval() != 500) {
+        Timer1->setInterval(500); // setting it again would restart the timer every poll
+    }
     m_failures = 0;
     lbComms->setText("Comms:Ok");
 }
@@ -481,7 +496,7 @@ void TForm1::Enable1Click() {
         Disable1->setChecked(false);
         SensorUpgrade1->setEnabled(true);
     } else {
-        Enable1->setChecked(false);
+        Enable1->setChecked(!Disable1->isChecked()); // the click toggled it: put it back
     }
 }
 

@@ -160,6 +160,7 @@ private:
     int m_failures = 0;
     bool m_shown = false;
     bool m_searchDone = false;
+    bool m_closing = false; // the window was closed: a search in progress gives up
 };
 
 } // namespace quellon

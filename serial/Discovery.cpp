@@ -14,9 +14,6 @@ std::string IdentifiedTitle() {
 }
 
 void ParseIdentification(const char* reply, std::uint32_t& number, std::uint32_t& revision) {
-    if (std::strlen(reply) < 5) {
-        return;
-    }
     unsigned a = number;
     unsigned b = revision;
     const int n = std::sscanf(reply + 5, "%x,%x", &a, &b);
@@ -73,7 +70,8 @@ bool WorthReporting(const std::string& reason) {
 } // namespace
 
 StartupSearch::Outcome StartupSearch::Run(const std::function<std::optional<int>()>& choosePort,
-                                          const std::function<void(const std::string&)>& setTitle) {
+                                          const std::function<void(const std::string&)>& setTitle,
+                                          const std::function<bool()>& abandoned) {
     PortTable& ports = m_exchange.Ports();
     TraceLog& trace = ports.debugLog;
     ports.m_comnum = PortTable::kNoPort;
@@ -83,6 +81,9 @@ StartupSearch::Outcome StartupSearch::Run(const std::function<std::optional<int>
 
     int answered = 0;
     for (int i = 1; i <= 99; ++i) {
+        if (abandoned && abandoned()) {
+            return Outcome::Cancelled;
+        }
         auto channel = std::make_unique<TCommsThread>();
         if (!channel->Open(i, 19200)) {
             if (WorthReporting(channel->OpenError())) {

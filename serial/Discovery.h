@@ -46,8 +46,11 @@ public:
 
     // Steps up to and including the clean-up of the other ports. `choosePort` shows the
     // port dialog and returns the chosen COM number, or nothing when the user closed it.
+    // `abandoned` is asked before each port: when it holds (the main window was closed
+    // meanwhile) the search stops there and reports Cancelled.
     Outcome Run(const std::function<std::optional<int>()>& choosePort,
-                const std::function<void(const std::string&)>& setTitle);
+                const std::function<void(const std::string&)>& setTitle,
+                const std::function<bool()>& abandoned = {});
 
     // Ports that exist but could not be used, with the reason, for the user and the trace.
     const std::vector<SkippedPort>& Skipped() const { return m_skipped; }

@@ -186,7 +186,10 @@ private:
         termios tio{};
         if (speed == B0 || ::tcgetattr(m_fd, &tio) != 0) {
             if (why) {
-                *why = speed == B0 ? "unsupported baud rate" : "refuses the line settings";
+                // A serial node without a UART behind it opens but answers EIO.
+                *why = speed == B0    ? "unsupported baud rate"
+                       : errno == EIO ? "no such device"
+                                      : "refuses the line settings";
             }
             return false;
         }

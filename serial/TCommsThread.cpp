@@ -59,18 +59,23 @@ std::shared_ptr<SerialDevice> TCommsThread::CurrentDevice() const {
 }
 
 bool TCommsThread::Close() {
-    std::unique_lock<std::mutex> lock(m_deviceLock);
-    if (!m_device) {
-        return true;
+    std::shared_ptr<SerialDevice> device;
+    {
+        std::unique_lock<std::mutex> lock(m_deviceLock);
+        if (!m_device) {
+            return true;
+        }
+        // Take the device away first, so that the receive thread cannot start another read,
+        // then let a read in progress return: the port is free the moment Close returns.
+        device = std::move(m_device);
+        device->Interrupt();
+        m_readerIdle.wait(lock, [this] { return !m_readerBusy; });
     }
-    // Let a read in progress return before the handle goes, so that the port is free the
-    // moment Close returns.
-    m_device->Interrupt();
-    m_readerIdle.wait(lock, [this] { return !m_readerBusy; });
-    if (!m_device->Close()) {
+    if (!device->Close()) {
+        std::lock_guard<std::mutex> lock(m_deviceLock);
+        m_device = std::move(device); // a refused close keeps the handle
         return false;
     }
-    m_device.reset();
     return true;
 }
 
@@ -181,6 +186,9 @@ void TCommsThread::Execute() {
         if (status == ReadStatus::Data && got > 0) {
             Keep(m_readChunk, got);
             std::this_thread::sleep_for(1ms);
+            if (m_terminated.load()) {
+                break; // a peer that never pauses must not keep the thread alive
+            }
             continue;
         }
         if (m_terminated.load()) {

@@ -839,6 +839,17 @@ TEST_F(ConfigWindow, ScalingShortcutsActWhileTheMenuIsHidden) {
     QTest::keyClick(F2()->PageControl1, Qt::Key_F, Qt::ControlModifier);
     EXPECT_EQ(Commands(sensor), (std::vector<std::string>{"cp", "R 0040 02"}));
     F2()->Timer1->stop();
+
+    // With the cursor in a trim field Ctrl+C is still the coarse scaling, not a copy.
+    F2()->PageControl1->setCurrentIndex(kPageDebris);
+    F2()->Timer1->stop();
+    Form1()->StopPoll();
+    Edit("Edit2")->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return Edit("Edit2")->hasFocus(); }, 3000));
+    sensor.ClearLog();
+    QTest::keyClick(Edit("Edit2"), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(Commands(sensor), (std::vector<std::string>{"co", "R 003e 02"}));
+    F2()->Timer1->stop();
 }
 
 TEST_F(ConfigWindow, RebootRestartsTheSensorAndClosesTheWindow) {
@@ -856,6 +867,24 @@ TEST_F(ConfigWindow, RebootRestartsTheSensorAndClosesTheWindow) {
     sensor.ClearLog();
     F2()->Defaults1Click();
     EXPECT_EQ(Commands(sensor), std::vector<std::string>{"D"});
+}
+
+TEST_F(ConfigWindow, ClosingDuringRebootWaitsForTheSensorAndRebootDoesNotNest) {
+    auto& sensor = Start();
+    Open(sensor);
+    int attempts = 0;
+    // The user closes the window and asks for another reboot while the first one waits.
+    QTimer::singleShot(1000, F2(), [&] {
+        ++attempts;
+        F2()->close();
+        F2()->Button46Click();
+    });
+    F2()->Apply1Click();
+    EXPECT_EQ(attempts, 1);
+    EXPECT_EQ(Commands(sensor), (std::vector<std::string>{"q", "", "U 3C7E", "ce", "", "U 1"}))
+        << "one reboot, and the session is ended once, after the wait";
+    EXPECT_FALSE(F2()->isVisible());
+    Form1()->StopPoll();
 }
 
 TEST_F(ConfigWindow, ServiceModeShowsTheServicePagesRowsAndMenus) {

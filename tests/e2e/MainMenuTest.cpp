@@ -155,6 +155,49 @@ TEST_F(MainMenu, DeliveredMenuShowsOnlyTheUserEntries) {
     EXPECT_EQ(Form1()->Sensor1->title(), "&Sensor") << "Alt+S opens the menu";
 }
 
+TEST_F(MainMenu, ExitWithTheConfigurationWindowOpenDoesNotAskThatWindow) {
+    auto& sensor = Start();
+    Forms().Form2->show();
+    Form1()->StopPoll();
+    sensor.ClearLog();
+    Form1()->Exit1->trigger();
+    Pump(100);
+    EXPECT_EQ(Texts(sensor), (std::vector<std::string>{"", ""}))
+        << "the other windows are not asked: no \"ce\", no lock";
+    Forms().Form2->Timer1->stop();
+}
+
+TEST_F(MainMenu, ClosingTheWindowDuringTheSearchEndsTheSearch) {
+    Pty silent;
+    options.ports[2] = silent.SlavePath();
+    auto& sensor = AddSensor(9);
+    // Close while COM2 is being identified (about a second).
+    QTimer::singleShot(300, [this] { Form1()->close(); });
+    Launch();
+    EXPECT_FALSE(Form1()->isVisible());
+    EXPECT_TRUE(sensor.Frames().empty()) << "the search stopped before COM9";
+    EXPECT_FALSE(Form1()->Timer1->isActive());
+    EXPECT_TRUE(prompts.boxes.empty());
+}
+
+TEST_F(MainMenu, CancellingEnableKeepsEngineeringModeAsItWas) {
+    Start();
+    prompts.Expect("Engineering", "Press OK to enter Engineering Mode", PromptAnswer::Ok);
+    Form1()->Enable1->trigger();
+    ASSERT_TRUE(Form1()->Enable1->isChecked());
+    prompts.Expect("Engineering", "Press OK to enter Engineering Mode", PromptAnswer::Cancel);
+    Form1()->Enable1->trigger();
+    EXPECT_TRUE(Form1()->Enable1->isChecked());
+    EXPECT_FALSE(Form1()->Disable1->isChecked());
+    EXPECT_TRUE(Form1()->SensorUpgrade1->isEnabled());
+    Form1()->Disable1->trigger();
+    prompts.Expect("Engineering", "Press OK to enter Engineering Mode", PromptAnswer::Cancel);
+    Form1()->Enable1->trigger();
+    EXPECT_FALSE(Form1()->Enable1->isChecked());
+    EXPECT_TRUE(Form1()->Disable1->isChecked());
+    EXPECT_FALSE(Form1()->SensorUpgrade1->isEnabled());
+}
+
 TEST_F(MainMenu, EngineeringModeTogglesSensorUpgrade) {
     Start();
     prompts.Expect("Engineering", "Press OK to enter Engineering Mode", PromptAnswer::Ok);

@@ -169,6 +169,24 @@ TEST_F(ChannelFixture, AVanishedPortIsReportedNotSpunOn) {
     channel.Close();
 }
 
+TEST_F(ChannelFixture, CloseOfAStartedChannelIsPromptEveryTime) {
+    // The receive thread must not keep re-entering its read while Close waits for it.
+    for (int i = 0; i < 100; ++i) {
+        TCommsThread channel(&directory);
+        ASSERT_TRUE(channel.Open(5, 19200));
+        channel.Start();
+        std::this_thread::sleep_for(std::chrono::microseconds(200 * (i % 7)));
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_TRUE(channel.Close());
+        const auto took = std::chrono::steady_clock::now() - t0;
+        ASSERT_LT(took, 1000ms) << "round " << i;
+        TCommsThread next(&directory);
+        ASSERT_TRUE(next.Open(5, 19200))
+            << "the port is free once Close returns (round " << i << ")";
+        next.Close();
+    }
+}
+
 TEST_F(ChannelFixture, ClearWhileTheThreadAppendsIsSafe) {
     // Run under ThreadSanitizer: append and reset never race.
     TCommsThread channel(&directory);
