@@ -38,12 +38,12 @@ TEST(PortDirectory, DefaultLinuxMapAndOverrides) {
     struct Case {
         int com;
         const char* path;
-    } cases[] = {{1, "/dev/ttyS0"},
-                 {32, "/dev/ttyS31"},
-                 {33, "/dev/ttyUSB0"},
-                 {64, "/dev/ttyUSB31"},
-                 {65, "/dev/ttyACM0"},
-                 {99, "/dev/ttyACM34"},
+    } cases[] = {{1, "/dev/ttyS0"},     // map text only: never opened
+                 {32, "/dev/ttyS31"},   // map text only: never opened
+                 {33, "/dev/ttyUSB0"},  // map text only: never opened
+                 {64, "/dev/ttyUSB31"}, // map text only: never opened
+                 {65, "/dev/ttyACM0"},  // map text only: never opened
+                 {99, "/dev/ttyACM34"}, // map text only: never opened
                  {0, ""},
                  {100, ""}};
     PortDirectory d;
