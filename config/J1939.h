@@ -11,6 +11,10 @@
 
 namespace quellon {
 
+// The hint of every box on the CAN and PGN/ID pages (shown off): it points to the SAE J1939
+// standard.
+inline constexpr const char* kJ1939BoxHint = "Refer to J1939 Spec";
+
 enum class J1939Field {
     None = -1,
     ManufacturerCode,

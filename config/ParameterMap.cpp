@@ -17,7 +17,7 @@ namespace H = Hidden;
 
 constexpr std::uint8_t kAllD = H::ReadButtonD | H::ControlD | H::SetButtonD;
 constexpr std::uint8_t kAllS = H::ReadButtonS | H::ControlS | H::SetButtonS;
-constexpr const char* kJ1939Hint = "Refer to J1939 Spec";
+constexpr const char* kJ1939Hint = kJ1939BoxHint;
 
 constexpr std::array<ParameterRow, 47> kRows{{
     // Page 0, "Sensor Type"

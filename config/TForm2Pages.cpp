@@ -485,7 +485,7 @@ void TForm2::BuildRowsPage(QWidget* page, int index) {
         grid->addWidget(b, r, 0);
         box = MakeEdit(page, c.box);
         box->setFixedWidth(kFieldWidth + 10 + kSetWidth); // field and Set together
-        box->setProperty("hint", "Refer to J1939 Spec");
+        box->setProperty("hint", kJ1939BoxHint);
         grid->addWidget(box, r, 1, 1, 2, Qt::AlignLeft);
         ++r;
     };
