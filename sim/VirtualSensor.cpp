@@ -11,11 +11,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 namespace quellon::sim {
 
@@ -25,6 +27,7 @@ constexpr std::size_t kMaxTextFrame = 64;
 constexpr std::size_t kRawLogLimit = 200000;
 constexpr std::size_t kFrameLogLimit = 20000;
 
+#ifndef _WIN32
 int BaudOf(speed_t speed) {
     switch (speed) {
     case B1200:
@@ -47,6 +50,7 @@ int BaudOf(speed_t speed) {
         return 0;
     }
 }
+#endif
 
 template <typename T> void Cap(std::vector<T>& log, std::size_t limit) {
     if (log.size() > limit) {
@@ -230,8 +234,9 @@ void VirtualSensor::Impl::Queue(std::vector<std::uint8_t> bytes, double at) {
 }
 
 // ---------------------------------------------------------------------------------------
-// The sensor's thread
+// The sensor's thread (on a pseudo-terminal, which only POSIX systems offer)
 
+#ifndef _WIN32
 namespace {
 
 struct Worker {
@@ -534,6 +539,7 @@ struct Worker {
 };
 
 } // namespace
+#endif
 
 // ---------------------------------------------------------------------------------------
 // API
@@ -576,6 +582,9 @@ bool VirtualSensor::Start(std::string* error) {
             return false;
         }
     }
+#ifdef _WIN32
+    return fail("the virtual sensor needs a pseudo-terminal, which Windows does not offer");
+#else
     int master = -1;
     int slave = -1;
     char name[128] = {};
@@ -617,6 +626,7 @@ bool VirtualSensor::Start(std::string* error) {
     }
     s.worker = std::thread([&s] { Worker{s}.Run(); });
     return true;
+#endif
 }
 
 void VirtualSensor::Stop() {
@@ -628,20 +638,24 @@ void VirtualSensor::Stop() {
         }
     }
     s.stopRequested = true;
+#ifndef _WIN32
     if (s.wakeWrite >= 0) {
         const char b = 1;
         (void)!::write(s.wakeWrite, &b, 1);
     }
+#endif
     if (s.worker.joinable()) {
         s.worker.join();
     }
     std::lock_guard<std::mutex> lock(s.mu);
+#ifndef _WIN32
     for (int* fd : {&s.master, &s.slave, &s.wakeRead, &s.wakeWrite}) {
         if (*fd >= 0) {
             ::close(*fd);
             *fd = -1;
         }
     }
+#endif
     s.mode = Mode::Stopped;
     s.txQueue.clear();
     s.pending.clear();
