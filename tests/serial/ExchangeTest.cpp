@@ -36,10 +36,12 @@ struct ExchangeFixture : ::testing::Test {
             }
         }
     }
-    // Sends `bytes` from the far end once the next command has arrived.
+    // Sends `bytes` from the far end once the next command has arrived and had time to cross
+    // the line, as a sensor would (an instant answer could land before WaitReply's clear).
     void AnswerAfterCommand(const std::string& bytes) {
         responder = std::thread([this, bytes] {
             pty.Receive(1000ms, 2);
+            std::this_thread::sleep_for(20ms);
             pty.Send(bytes);
         });
     }
