@@ -1,6 +1,8 @@
 // POSIX termios backend of the serial channel (Linux, macOS).
 #include "serial/SerialDevice.h"
 
+#include "serial/PosixBaud.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -13,29 +15,6 @@
 namespace quellon {
 
 namespace {
-
-speed_t SpeedOf(int baud) {
-    switch (baud) {
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;
-    }
-}
 
 std::string Reason(int err) {
     switch (err) {
@@ -182,7 +161,7 @@ public:
 
 private:
     bool Configure(int baud, std::string* why) {
-        const speed_t speed = SpeedOf(baud);
+        const speed_t speed = SpeedCodeOf(baud);
         termios tio{};
         if (speed == B0 || ::tcgetattr(m_fd, &tio) != 0) {
             if (why) {

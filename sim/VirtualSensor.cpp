@@ -17,6 +17,8 @@
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "serial/PosixBaud.h"
 #endif
 
 namespace quellon::sim {
@@ -26,31 +28,6 @@ namespace {
 constexpr std::size_t kMaxTextFrame = 64;
 constexpr std::size_t kRawLogLimit = 200000;
 constexpr std::size_t kFrameLogLimit = 20000;
-
-#ifndef _WIN32
-int BaudOf(speed_t speed) {
-    switch (speed) {
-    case B1200:
-        return 1200;
-    case B2400:
-        return 2400;
-    case B4800:
-        return 4800;
-    case B9600:
-        return 9600;
-    case B19200:
-        return 19200;
-    case B38400:
-        return 38400;
-    case B57600:
-        return 57600;
-    case B115200:
-        return 115200;
-    default:
-        return 0;
-    }
-}
-#endif
 
 template <typename T> void Cap(std::vector<T>& log, std::size_t limit) {
     if (log.size() > limit) {
@@ -247,7 +224,7 @@ struct Worker {
         if (s.master < 0 || ::tcgetattr(s.master, &t) != 0) {
             return 0;
         }
-        return BaudOf(::cfgetospeed(&t));
+        return BaudOfSpeedCode(::cfgetospeed(&t));
     }
 
     void Emit() {

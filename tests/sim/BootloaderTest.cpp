@@ -75,13 +75,7 @@ protected:
         sensor->Stop();
     }
     // "Q", then the line at 57600 once the bootloader is there.
-    void EnterBootloader() {
-        side.Unlock();
-        side.Exchange().SendCommand("Q");
-        ASSERT_TRUE(WaitFor([&] { return sensor->CurrentMode() == Mode::Bootloader; }, 3000));
-        ASSERT_TRUE(side.Channel()->SetBaudRate(57600));
-        WaitMs(20);
-    }
+    void EnterBootloader() { ASSERT_TRUE(side.EnterBootloader(*sensor)); }
     void Program(const std::vector<std::vector<std::uint8_t>>& records) {
         const auto erased = side.AskBoot({0x02}, 5, kEraseBudget);
         ASSERT_TRUE(erased) << "erase";

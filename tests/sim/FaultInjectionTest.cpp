@@ -29,13 +29,7 @@ protected:
             sensor->Stop();
         }
     }
-    void EnterBootloader() {
-        side.Unlock();
-        side.Exchange().SendCommand("Q");
-        ASSERT_TRUE(WaitFor([&] { return sensor->CurrentMode() == Mode::Bootloader; }, 3000));
-        ASSERT_TRUE(side.Channel()->SetBaudRate(57600));
-        WaitMs(20);
-    }
+    void EnterBootloader() { ASSERT_TRUE(side.EnterBootloader(*sensor)); }
 
     std::unique_ptr<VirtualSensor> sensor;
     ConfiguratorSide side;

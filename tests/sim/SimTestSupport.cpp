@@ -37,6 +37,17 @@ bool ConfiguratorSide::Open(const std::string& path, int baud) {
     return true;
 }
 
+bool ConfiguratorSide::EnterBootloader(const sim::VirtualSensor& sensor) {
+    Unlock();
+    m_exchange.SendCommand("Q");
+    if (!WaitFor([&] { return sensor.CurrentMode() == sim::Mode::Bootloader; }, 3000) ||
+        !Channel()->SetBaudRate(57600)) {
+        return false;
+    }
+    WaitMs(20);
+    return true;
+}
+
 void ConfiguratorSide::Close() {
     if (m_com > 0) {
         auto& slot = m_ports.channels[static_cast<std::size_t>(m_com)];

@@ -43,6 +43,8 @@ public:
                          int maxMs = 2000);
     void Unlock() { m_exchange.UnlockSensor(); }
     void Lock() { m_exchange.LockSensor(); }
+    // "Q", then the line at 57600 once the sensor's bootloader is there.
+    bool EnterBootloader(const sim::VirtualSensor& sensor);
 
 private:
     std::string CollectUntilQuiet(int quietMs, int maxMs);

@@ -1,5 +1,7 @@
 #include "tests/support/Pty.h"
 
+#include "serial/PosixBaud.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -87,18 +89,7 @@ int Pty::SlaveBaud() const {
     if (m_master < 0 || ::tcgetattr(m_master, &tio) != 0) {
         return -1;
     }
-    switch (::cfgetospeed(&tio)) {
-    case B9600:
-        return 9600;
-    case B19200:
-        return 19200;
-    case B57600:
-        return 57600;
-    case B115200:
-        return 115200;
-    default:
-        return 0;
-    }
+    return BaudOfSpeedCode(::cfgetospeed(&tio));
 }
 
 } // namespace quellon::test
