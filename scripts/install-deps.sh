@@ -1,15 +1,61 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when they are missing.
+# Installs the Debian packages that the project needs, when they are missing.
 # Safe to run again: it installs nothing that is already there.
+#
+#   install-deps.sh          the build, the tests (the .deb package test among them),
+#                            the benchmarks and the sanitizer runs
+#   install-deps.sh --ci     and what .ci/run adds: clang for the fuzz targets, the
+#                            MinGW cross compiler for the Windows compile check
+#   install-deps.sh --dev    and the developer's tools: formatting, tidy, screenshots
+#                            under Xvfb, the fresh-machine check
+#   install-deps.sh --list [--ci|--dev]
+#                            print the package names, one a line, and install nothing
+#
+# Packages are installed without their recommendations, so every package that the build
+# finds through CMake must be named here or be a dependency of one named here (.ci/run
+# checks that).
 set -euo pipefail
 
-packages=(
-    build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-charts-dev libgl-dev
+# The build and the tests: compilers (the sanitizer runtimes come with gcc), CMake, Ninja,
+# Qt 6 Widgets and Charts (Qt Charts' CMake package needs Qt6OpenGL's, which only
+# libqt6opengl6-dev has), GoogleTest, and for the package test dpkg-shlibdeps (dpkg-dev)
+# and file, which CPack's DEB generator runs.
+base=(
+    build-essential cmake ninja-build
+    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
     libgtest-dev libgmock-dev
-    xvfb xauth
-    clang-format clang-tidy
+    dpkg-dev file
 )
+# What .ci/run adds to the README's test command.
+ci=(
+    clang libclang-rt-14-dev
+    g++-mingw-w64-x86-64
+)
+# The developer's tools, not needed to build or test.
+dev=(
+    clang-format clang-tidy
+    xvfb xauth imagemagick
+    mmdebstrap
+)
+
+list_only=0
+packages=("${base[@]}")
+for arg in "$@"; do
+    case "$arg" in
+    --ci) packages+=("${ci[@]}") ;;
+    --dev) packages+=("${ci[@]}" "${dev[@]}") ;;
+    --list) list_only=1 ;;
+    *)
+        echo "install-deps: unknown option $arg (use --ci, --dev or --list)" >&2
+        exit 2
+        ;;
+    esac
+done
+
+if [ "$list_only" -eq 1 ]; then
+    printf '%s\n' "${packages[@]}" | sort -u
+    exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do
