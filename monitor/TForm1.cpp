@@ -3,6 +3,8 @@
 #include "common/TGauge.h"
 #include "common/UserPrompts.h"
 #include "config/TForm2.h"
+#include "configfiles/ConfigTransfer.h"
+#include "configfiles/TCompareDialog.h"
 #include "dialogs/TForm5.h"
 #include "dialogs/TForm6.h"
 #include "dialogs/TForm7.h"
@@ -223,6 +225,7 @@ void TForm1::BuildMenu() {
     Disable1->setChecked(true);
 
     Load1 = act(Sensor1, "Load1", "&Import", [this] { Load1Click(); });
+    Compare1 = act(Sensor1, "Compare1", "Com&pare with File...", [this] { Compare1Click(); });
     Save1 = act(Sensor1, "Save1", "&Export", [this] { Save1Click(); });
     RestoreFactoryDefaults1 = Sensor1->addMenu("Restore &Factory Defaults");
     RestoreFactoryDefaults1->setObjectName("RestoreFactoryDefaults1");
@@ -506,9 +509,34 @@ void TForm1::Disable1Click() {
     SensorUpgrade1->setEnabled(false);
 }
 
-void TForm1::Load1Click() {}
+ConfigFileContext TForm1::FileContext() {
+    return ConfigFileContext{m_forms.Form2->Memory(), *m_forms.Prompts, [this] { UnlockSensor(); },
+                             m_forms.Form3, [] { QCoreApplication::processEvents(); }};
+}
 
-void TForm1::Save1Click() {}
+void TForm1::Load1Click() {
+    if (m_forms.Form2) {
+        RunImport(FileContext(), [this] { m_forms.Form2->Button37Click(); });
+    }
+}
+
+void TForm1::Compare1Click() {
+    if (!m_forms.Form2) {
+        return;
+    }
+    if (const auto result = RunCompare(FileContext())) {
+        if (!CompareDialog) {
+            CompareDialog = new TCompareDialog(this);
+        }
+        CompareDialog->ShowResult(*result);
+    }
+}
+
+void TForm1::Save1Click() {
+    if (m_forms.Form2) {
+        RunExport(FileContext());
+    }
+}
 
 void TForm1::RestoreDefaults(const char* command) {
     StopPoll();

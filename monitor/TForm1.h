@@ -22,7 +22,9 @@ class QTimer;
 
 namespace quellon {
 
+class TCompareDialog;
 class TGauge;
+struct ConfigFileContext;
 
 class TForm1 : public QMainWindow, public PollTimer, public AckTimers {
     Q_OBJECT
@@ -77,7 +79,9 @@ public:
     void BrightnessClick(QAction* entry, const char* command);
     void Enable1Click();
     void Disable1Click();
+    // Configuration files: import, compare, export.
     void Load1Click();
+    void Compare1Click();
     void Save1Click();
     void RestoreDefaults(const char* command);
     void Exit1Click();
@@ -122,7 +126,9 @@ public:
     QAction* Enable1;
     QAction* Disable1;
     QAction* Load1;
+    QAction* Compare1;
     QAction* Save1;
+    TCompareDialog* CompareDialog = nullptr; // created by the first comparison
     QMenu* RestoreFactoryDefaults1;
     QAction* Small1;
     QAction* Medium1;
@@ -152,6 +158,7 @@ private:
     void FixAndCentre();
     void ShowLiveStatus(int coarse, int fine, int oil, int temperature, int status);
     void FeaturesReadAndApply();
+    ConfigFileContext FileContext();
 
     AppForms& m_forms;
     PortTable m_ports;

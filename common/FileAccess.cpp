@@ -1,0 +1,213 @@
+#include "common/FileAccess.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace quellon {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path NativePath(const std::string& utf8) {
+#ifdef _WIN32
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+#else
+    return fs::path(utf8); // the bytes as chosen
+#endif
+}
+
+std::string Utf8(const fs::path& path) {
+#ifdef _WIN32
+    const std::u8string u = path.u8string();
+    return std::string(u.begin(), u.end());
+#else
+    return path.string();
+#endif
+}
+
+std::string Reason(int error) {
+    return std::strerror(error != 0 ? error : EIO);
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+int ProcessId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return static_cast<int>(::getpid());
+#endif
+}
+
+} // namespace
+
+std::FILE* OpenUserFile(const std::string& path, const char* mode, std::string& reason) {
+    errno = 0;
+#ifdef _WIN32
+    const std::wstring wideMode(mode, mode + std::strlen(mode));
+    std::FILE* f = _wfopen(NativePath(path).c_str(), wideMode.c_str());
+#else
+    std::FILE* f = std::fopen(path.c_str(), mode);
+#endif
+    if (!f) {
+        reason = Reason(errno);
+    }
+    return f;
+}
+
+bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& content,
+                   std::string& reason) {
+    content.clear();
+    std::FILE* f = OpenUserFile(path, "rb", reason);
+    if (!f) {
+        return false;
+    }
+    char block[4096];
+    bool ok = true;
+    for (;;) {
+        errno = 0;
+        const std::size_t n = std::fread(block, 1, sizeof block, f);
+        if (n > 0) {
+            if (content.size() + n > limit) {
+                reason = "the file is larger than " + std::to_string(limit) + " bytes";
+                ok = false;
+                break;
+            }
+            content.append(block, n);
+        }
+        if (n < sizeof block) {
+            if (std::ferror(f)) {
+                reason = Reason(errno); // a folder gives "Is a directory"
+                ok = false;
+            }
+            break;
+        }
+    }
+    std::fclose(f);
+    if (!ok) {
+        content.clear();
+    }
+    return ok;
+}
+
+bool ReplacingFile::Create(const std::string& path, std::string& reason) {
+    Abandon();
+    m_error = 0;
+    fs::path target = NativePath(path);
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        const fs::path resolved = fs::canonical(target, ec);
+        if (!ec) {
+            target = resolved;
+        }
+    }
+    m_target = Utf8(target);
+    const fs::path folder = target.parent_path();
+    const std::string name = ".quellon-" + std::to_string(ProcessId()) + "-" +
+                             std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
+    m_temp = Utf8(folder.empty() ? fs::path(name) : folder / name);
+#ifdef _WIN32
+    m_file = OpenUserFile(m_temp, "wb", reason);
+    if (!m_file) {
+        m_temp.clear();
+        return false;
+    }
+#else
+    const int fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        reason = Reason(errno);
+        m_temp.clear();
+        return false;
+    }
+    struct stat old {};
+    if (::stat(m_target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        (void)::fchmod(fd, old.st_mode & 07777); // the replacement keeps the old file's mode
+    }
+    m_file = ::fdopen(fd, "wb");
+    if (!m_file) {
+        reason = Reason(errno);
+        ::close(fd);
+        ::unlink(m_temp.c_str());
+        m_temp.clear();
+        return false;
+    }
+#endif
+    return true;
+}
+
+void ReplacingFile::Write(std::string_view text) {
+    if (!m_file || m_error != 0 || text.empty()) {
+        return;
+    }
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size()) {
+        m_error = errno != 0 ? errno : EIO;
+    }
+}
+
+bool ReplacingFile::Commit(std::string& reason) {
+    if (!m_file) {
+        reason = Reason(EBADF);
+        return false;
+    }
+    errno = 0;
+    if (m_error == 0 && std::fflush(m_file) != 0) {
+        m_error = errno != 0 ? errno : EIO;
+    }
+#ifdef _WIN32
+    if (m_error == 0 && _commit(_fileno(m_file)) != 0) {
+        m_error = errno != 0 ? errno : EIO;
+    }
+#else
+    if (m_error == 0 && ::fsync(::fileno(m_file)) != 0) {
+        m_error = errno != 0 ? errno : EIO;
+    }
+#endif
+    errno = 0;
+    const bool closed = std::fclose(m_file) == 0;
+    m_file = nullptr;
+    if (m_error == 0 && !closed) {
+        m_error = errno != 0 ? errno : EIO;
+    }
+    if (m_error != 0) {
+        reason = Reason(m_error);
+        Abandon();
+        return false;
+    }
+    std::error_code ec;
+    fs::rename(NativePath(m_temp), NativePath(m_target), ec);
+    if (ec) {
+        reason = ec.message();
+        Abandon();
+        return false;
+    }
+    m_temp.clear();
+    return true;
+}
+
+void ReplacingFile::Abandon() {
+    if (m_file) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    if (!m_temp.empty()) {
+        std::error_code ec;
+        fs::remove(NativePath(m_temp), ec);
+        m_temp.clear();
+    }
+}
+
+} // namespace quellon

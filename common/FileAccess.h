@@ -1,0 +1,50 @@
+#pragma once
+// Files the user names: opened with the whole path as chosen (UTF-8 text from the dialogs,
+// handed to the system in its native form), with the system's reason on failure. A file
+// that replaces another is written beside it and renamed over it only when complete.
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace quellon {
+
+// std::fopen with the whole UTF-8 path (the wide API on Windows). Null with the system's
+// reason ("No such file or directory") when it cannot.
+std::FILE* OpenUserFile(const std::string& path, const char* mode, std::string& reason);
+
+// The whole content of a file of at most `limit` bytes. False with the reason otherwise.
+bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& content,
+                   std::string& reason);
+
+// A file that replaces `path` only on Commit: the text goes into a new temporary file in
+// the same folder, which Commit flushes to the disk and renames over `path` (a symbolic
+// link is followed: its target is replaced). Until then, and whenever something fails, the
+// file at `path` is as it was; the temporary file is removed.
+class ReplacingFile {
+public:
+    ReplacingFile() = default;
+    ~ReplacingFile() { Abandon(); }
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    // Creates the temporary file. False with the reason when the folder does not allow it.
+    bool Create(const std::string& path, std::string& reason);
+    // Appends text; a failure is remembered and reported by Commit.
+    void Write(std::string_view text);
+    // Flushes, closes and renames. False with the reason (the target is then untouched).
+    bool Commit(std::string& reason);
+    // Closes and removes the temporary file; the target is untouched.
+    void Abandon();
+
+    bool IsOpen() const { return m_file != nullptr; }
+    const std::string& TemporaryPath() const { return m_temp; }
+
+private:
+    std::FILE* m_file = nullptr;
+    std::string m_target; // the file replaced (a link's target)
+    std::string m_temp;
+    int m_error = 0; // errno of the first failed write
+};
+
+} // namespace quellon

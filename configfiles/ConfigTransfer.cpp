@@ -1,0 +1,269 @@
+#include "configfiles/ConfigTransfer.h"
+
+#include "common/FileAccess.h"
+#include "config/ParameterMap.h"
+
+#include <map>
+
+namespace quellon {
+
+namespace {
+
+constexpr const char* kError = "Error";
+
+// Restarts the live poll however the operation ends.
+class PollStopped {
+public:
+    explicit PollStopped(PollTimer& timer) : m_timer(timer) { m_timer.StopPoll(); }
+    ~PollStopped() { m_timer.StartPoll(); }
+    PollStopped(const PollStopped&) = delete;
+    PollStopped& operator=(const PollStopped&) = delete;
+
+private:
+    PollTimer& m_timer;
+};
+
+void ShowProgress(const ConfigFileContext& c, const char* caption, int maximum) {
+    if (c.progress) {
+        c.progress->SetCaption(caption);
+        c.progress->SetMaximum(maximum);
+        c.progress->SetPosition(0);
+        c.progress->ShowProgress();
+    }
+}
+
+void Step(const ConfigFileContext& c) {
+    if (c.progress) {
+        c.progress->StepIt();
+    }
+    if (c.processEvents) {
+        c.processEvents();
+    }
+}
+
+void CloseProgress(const ConfigFileContext& c) {
+    if (c.progress) {
+        c.progress->CloseProgress();
+    }
+}
+
+void Unlock(const ConfigFileContext& c) {
+    if (c.unlock) {
+        c.unlock();
+    }
+}
+
+void ErrorBox(const ConfigFileContext& c, const std::string& text) {
+    c.prompts.Message(kError, text, PromptButtons::Ok);
+}
+
+std::string ParameterName(ConfigAddress address) {
+    const ParameterRow* row = RowByAddress(address);
+    return row && row->caption ? row->caption : std::string();
+}
+
+} // namespace
+
+// ---- Export ------------------------------------------------------------------------------
+
+ExportResult ExportToFile(const ConfigFileContext& context, const std::string& path) {
+    ExportResult result;
+    result.path = path;
+    ReplacingFile file;
+    if (!file.Create(path, result.reason)) {
+        result.status = ExportResult::Status::CannotCreate;
+        return result;
+    }
+    Unlock(context);
+    ShowProgress(context, "Saving configuration", static_cast<int>(kExportList.size()));
+    for (const ConfigAddress address : kExportList) {
+        std::uint16_t value = 0;
+        if (context.memory.ReadConfigWord(address, value)) {
+            file.Write(DscLine(address, value));
+            ++result.wordsRead;
+        }
+        Step(context);
+    }
+    CloseProgress(context);
+    if (!file.Commit(result.reason)) {
+        result.status = ExportResult::Status::CannotWrite;
+        return result;
+    }
+    result.status = result.wordsRead == static_cast<int>(kExportList.size())
+                        ? ExportResult::Status::Saved
+                        : ExportResult::Status::ReadErrors;
+    return result;
+}
+
+std::string ExportMessage(const ExportResult& result) {
+    switch (result.status) {
+    case ExportResult::Status::Saved:
+        return {};
+    case ExportResult::Status::Cancelled:
+        return kSaveCancelled;
+    case ExportResult::Status::ReadErrors:
+        return kSavingError;
+    case ExportResult::Status::CannotCreate:
+        return "Cannot create file " + result.path + ": " + result.reason;
+    case ExportResult::Status::CannotWrite:
+        return "Cannot write file " + result.path + ": " + result.reason;
+    }
+    return {};
+}
+
+ExportResult RunExport(const ConfigFileContext& context) {
+    const PollStopped stopped(context.memory.Timer());
+    const std::string chosen = context.prompts.SaveFileName("Export", kDscFilter);
+    ExportResult result;
+    if (chosen.empty()) {
+        result.status = ExportResult::Status::Cancelled;
+    } else {
+        result = ExportToFile(context, WithDscExtension(chosen));
+    }
+    const std::string message = ExportMessage(result);
+    if (!message.empty()) {
+        ErrorBox(context, message);
+    }
+    return result;
+}
+
+// ---- Import ------------------------------------------------------------------------------
+
+DscFileResult ReadDscFile(const std::string& path, const char* verb) {
+    DscFileResult result;
+    std::string content;
+    std::string reason;
+    if (!ReadWholeFile(path, kMaxDscFileBytes, content, reason)) {
+        result.message = "Cannot open file " + path + ": " + reason;
+        return result;
+    }
+    DscParse parse = ParseDsc(content);
+    if (!parse.ok) {
+        result.message = "Cannot " + std::string(verb) + " " + path + ": line " +
+                         std::to_string(parse.badLine) + " \"" + parse.badText +
+                         "\" is not an address and a value (aa:vvvv): " + parse.reason +
+                         ". Nothing has been written to the sensor.";
+        return result;
+    }
+    result.ok = true;
+    result.entries = std::move(parse.entries);
+    return result;
+}
+
+ImportResult ImportEntries(const ConfigFileContext& context, const std::vector<DscEntry>& entries) {
+    ImportResult result;
+    result.words = static_cast<int>(entries.size());
+    Unlock(context);
+    ShowProgress(context, "Writing configuration", result.words);
+    for (const DscEntry& e : entries) {
+        if (!context.memory.WriteConfigWord(e.address, e.value)) {
+            ++result.failed;
+        }
+        Step(context);
+    }
+    CloseProgress(context);
+    if (result.failed == 0) {
+        context.memory.Link().SendCommand("Z");
+        result.status = ImportResult::Status::Written;
+    } else {
+        result.status = ImportResult::Status::WriteErrors;
+        result.message = kWritingError;
+    }
+    return result;
+}
+
+ImportResult RunImport(const ConfigFileContext& context,
+                       const std::function<void()>& featuresRead) {
+    const PollStopped stopped(context.memory.Timer());
+    ImportResult result;
+    const std::string chosen = context.prompts.OpenFileName("Import", kDscFilter);
+    if (chosen.empty()) {
+        result.message = kOpenCancelled;
+        ErrorBox(context, result.message);
+        return result;
+    }
+    DscFileResult file = ReadDscFile(chosen, "import");
+    if (!file.ok) {
+        result.status = ImportResult::Status::FileRefused;
+        result.message = file.message;
+        ErrorBox(context, result.message);
+        return result;
+    }
+    result = ImportEntries(context, file.entries);
+    if (result.status == ImportResult::Status::WriteErrors) {
+        ErrorBox(context, result.message);
+    }
+    if (featuresRead) {
+        featuresRead();
+    }
+    return result;
+}
+
+// ---- Compare -----------------------------------------------------------------------------
+
+CompareResult CompareEntries(const ConfigFileContext& context,
+                             const std::vector<DscEntry>& entries) {
+    std::vector<ConfigAddress> order;
+    std::map<ConfigAddress, std::optional<std::uint16_t>> read;
+    for (const DscEntry& e : entries) {
+        if (read.emplace(e.address, std::nullopt).second) {
+            order.push_back(e.address);
+        }
+    }
+    ShowProgress(context, "Reading configuration", static_cast<int>(order.size()));
+    for (const ConfigAddress address : order) {
+        std::uint16_t value = 0;
+        if (context.memory.ReadConfigWord(address, value)) {
+            read[address] = value;
+        }
+        Step(context);
+    }
+    CloseProgress(context);
+
+    CompareResult result;
+    result.rows.reserve(entries.size());
+    for (const DscEntry& e : entries) {
+        CompareRow row;
+        row.address = e.address;
+        row.name = ParameterName(e.address);
+        row.fileValue = e.value;
+        const auto& sensor = read[e.address];
+        row.sensorRead = sensor.has_value();
+        row.sensorValue = sensor.value_or(0);
+        result.differences += row.Differs() ? 1 : 0;
+        result.unread += row.sensorRead ? 0 : 1;
+        result.rows.push_back(std::move(row));
+    }
+    return result;
+}
+
+std::optional<CompareResult> RunCompare(const ConfigFileContext& context) {
+    const PollStopped stopped(context.memory.Timer());
+    const std::string chosen = context.prompts.OpenFileName("Compare with File", kDscFilter);
+    if (chosen.empty()) {
+        ErrorBox(context, kOpenCancelled);
+        return std::nullopt;
+    }
+    const DscFileResult file = ReadDscFile(chosen, "compare with");
+    if (!file.ok) {
+        ErrorBox(context, file.message);
+        return std::nullopt;
+    }
+    CompareResult result = CompareEntries(context, file.entries);
+    result.path = chosen;
+    return result;
+}
+
+std::string CompareSummary(const CompareResult& result) {
+    std::string text = result.differences == 0 ? std::string("No differences")
+                       : result.differences == 1
+                           ? std::string("1 difference")
+                           : std::to_string(result.differences) + " differences";
+    if (result.unread > 0) {
+        text += " (" + std::to_string(result.unread) + (result.unread == 1 ? " word" : " words") +
+                " could not be read)";
+    }
+    return text;
+}
+
+} // namespace quellon

@@ -1,0 +1,129 @@
+#pragma once
+// Export, import and comparison of a whole configuration. Each operation takes the memory
+// access on the sensor's link (whose timer is the live poll), the unlock sequence, the
+// progress display and the prompts, and returns what happened, so that the main window,
+// a command-line tool and the firmware upgrade's backup all put the same bytes on the wire.
+#include "common/UserPrompts.h"
+#include "config/MemoryAccess.h"
+#include "configfiles/DscFormat.h"
+#include "serial/ProgressDisplay.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellon {
+
+struct ConfigFileContext {
+    MemoryAccess& memory; // the primitives; memory.Timer() is the live poll
+    UserPrompts& prompts;
+    std::function<void()> unlock;        // UnlockSensor
+    ProgressDisplay* progress = nullptr; // the progress dialog, or none
+    std::function<void()> processEvents; // let the user interface run, after each word
+};
+
+// The largest file that import and compare read.
+inline constexpr std::size_t kMaxDscFileBytes = 1u << 20;
+
+inline constexpr const char* kSaveCancelled = "Save file cancelled";
+inline constexpr const char* kOpenCancelled = "Open file cancelled";
+inline constexpr const char* kSavingError =
+    "There has been an error saving configuration. Please try again.";
+inline constexpr const char* kWritingError =
+    "There has been an error writing configuration. Please try again.";
+
+// ---- Export ------------------------------------------------------------------------------
+
+struct ExportResult {
+    enum class Status {
+        Saved,        // 38 lines
+        Cancelled,    // the file dialog was cancelled: nothing was sent
+        ReadErrors,   // the file holds the lines that were read, fewer than 38
+        CannotCreate, // nothing was sent; an older file is untouched
+        CannotWrite,  // the words were read but the file could not be completed; an older
+                      // file is untouched
+    };
+    Status status = Status::Saved;
+    int wordsRead = 0;
+    std::string path;   // as given
+    std::string reason; // the system's reason for CannotCreate and CannotWrite
+};
+
+// Reads the words of the export list into a new file at `path`: the file is created first
+// (nothing is sent when it cannot be), then the sensor is unlocked and each word read with
+// the progress display captioned "Saving configuration"; the file replaces any older one
+// at the end. Leaves the live poll alone and shows no box, so that a caller with its own
+// sequence (the firmware upgrade's backup) can use it.
+ExportResult ExportToFile(const ConfigFileContext& context, const std::string& path);
+// The box text for a result; empty for Saved.
+std::string ExportMessage(const ExportResult& result);
+
+// "Export": stops the live poll, asks for the file (adding ".dsc" to a name without an
+// extension), exports, shows any error and restarts the live poll on every way out.
+ExportResult RunExport(const ConfigFileContext& context);
+
+// ---- Import ------------------------------------------------------------------------------
+
+// A file read and checked whole.
+struct DscFileResult {
+    bool ok = false;
+    std::vector<DscEntry> entries;
+    std::string message; // the box text when !ok
+};
+// `verb` begins the message about a bad line: "import", "compare with".
+DscFileResult ReadDscFile(const std::string& path, const char* verb);
+
+struct ImportResult {
+    enum class Status {
+        Cancelled,   // the file dialog was cancelled
+        FileRefused, // the file could not be read or has a bad line: nothing was sent
+        Written,     // every word was written and "Z" sent
+        WriteErrors, // some word was not written; no "Z"
+    };
+    Status status = Status::Cancelled;
+    int words = 0;  // entries in the file
+    int failed = 0; // words not written
+    std::string message;
+};
+
+// Unlocks the sensor and writes each entry in order (progress "Writing configuration"),
+// going on after a failed word; sends "Z" only when every word was written. Shows no box
+// and leaves the live poll alone.
+ImportResult ImportEntries(const ConfigFileContext& context, const std::vector<DscEntry>& entries);
+
+// "Import": stops the live poll, asks for the file, reads and checks all of it before
+// anything is sent, writes it, shows the writing error, runs `featuresRead` (the
+// configuration window's Features read) after any import that reached the sensor, and
+// restarts the live poll on every way out.
+ImportResult RunImport(const ConfigFileContext& context, const std::function<void()>& featuresRead);
+
+// ---- Compare -----------------------------------------------------------------------------
+
+struct CompareRow {
+    ConfigAddress address = 0;
+    std::string name; // the parameter's name in the configuration window, or empty
+    std::uint16_t fileValue = 0;
+    bool sensorRead = false; // false: the sensor's word could not be read
+    std::uint16_t sensorValue = 0;
+    bool Differs() const { return !sensorRead || sensorValue != fileValue; }
+};
+struct CompareResult {
+    std::string path;
+    std::vector<CompareRow> rows; // one per line of the file, in file order
+    int differences = 0;          // rows whose value differs (unread words included)
+    int unread = 0;               // rows whose word could not be read
+};
+
+// Reads every address that the entries name (each once, progress "Reading configuration")
+// and pairs the sensor's value with the file's. Writes nothing; leaves the live poll alone.
+CompareResult CompareEntries(const ConfigFileContext& context,
+                             const std::vector<DscEntry>& entries);
+// "Compare with File...": stops the live poll, asks for the file, reads and checks it,
+// compares and restarts the live poll. Nothing when cancelled or refused (after its box).
+std::optional<CompareResult> RunCompare(const ConfigFileContext& context);
+// "No differences", "1 difference", "3 differences (1 word could not be read)".
+std::string CompareSummary(const CompareResult& result);
+
+} // namespace quellon

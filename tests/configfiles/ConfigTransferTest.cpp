@@ -1,0 +1,169 @@
+// Export, import and compare on a scripted link: what goes out, in which order, what the
+// file holds and what is reported, word by word.
+#include "configfiles/ConfigTransfer.h"
+#include "tests/config/FakeLink.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace quellon;
+using namespace quellon::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class NoPrompts final : public UserPrompts {
+public:
+    PromptAnswer Message(const std::string& caption, const std::string& text, PromptButtons,
+                         const std::string& = {}) override {
+        ADD_FAILURE() << "box " << caption << ": " << text;
+        return PromptAnswer::Ok;
+    }
+    std::string OpenFileName(const std::string&, const std::string&) override { return {}; }
+    std::string SaveFileName(const std::string&, const std::string&) override { return {}; }
+};
+
+class Progress final : public ProgressDisplay {
+public:
+    explicit Progress(EventLog& log) : m_log(log) {}
+    void SetCaption(const std::string& c) override { m_log.Add("caption " + c); }
+    void SetMaximum(int m) override { m_log.Add("maximum " + std::to_string(m)); }
+    void SetPosition(int p) override { m_log.Add("position " + std::to_string(p)); }
+    void StepIt() override { ++steps; }
+    void ShowProgress() override { m_log.Add("show"); }
+    void CloseProgress() override { m_log.Add("close"); }
+    int steps = 0;
+
+private:
+    EventLog& m_log;
+};
+
+class Transfer : public ::testing::Test {
+protected:
+    Transfer()
+        : link(log), timer(log), memory(link, timer, [this](int ms) { waits += ms; }),
+          progress(log), context{memory, prompts, [this] { log.Add("unlock"); }, &progress,
+                                 [this] { ++processed; }} {}
+    void SetUp() override {
+        folder = fs::path(::testing::TempDir()) /
+                 ("transfer-" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+    static std::string Text(const fs::path& p) {
+        std::ifstream in(p);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    EventLog log;
+    FakeSensorLink link;
+    FakePollTimer timer;
+    MemoryAccess memory;
+    Progress progress;
+    NoPrompts prompts;
+    int waits = 0;
+    int processed = 0;
+    ConfigFileContext context;
+    fs::path folder;
+};
+
+} // namespace
+
+TEST_F(Transfer, ExportLeavesOutAWordThatCannotBeReadAndGoesOn) {
+    std::string expected;
+    for (std::size_t i = 0; i < kExportList.size(); ++i) {
+        const ConfigAddress a = kExportList[i];
+        if (i == 5) {
+            link.Silence(2); // both tries of the sixth word
+            continue;
+        }
+        const auto value = static_cast<std::uint16_t>(0x1000 + i * 0x0101);
+        link.Reply(WordReply(a, value));
+        expected += DscLine(a, value);
+    }
+    const fs::path path = folder / "out.dsc";
+    const ExportResult r = ExportToFile(context, path.string());
+    EXPECT_EQ(r.status, ExportResult::Status::ReadErrors);
+    EXPECT_EQ(r.wordsRead, 37);
+    EXPECT_EQ(ExportMessage(r), kSavingError);
+    EXPECT_EQ(Text(path), expected);
+    ASSERT_EQ(link.commands.size(), 39u);
+    EXPECT_EQ(link.commands[5], "R 003a 02");
+    EXPECT_EQ(link.commands[6], "R 003a 02") << "two tries";
+    EXPECT_EQ(link.commands[7], "R 003c 02") << "then the next word";
+    EXPECT_EQ(progress.steps, 38);
+    EXPECT_EQ(processed, 38);
+    const std::vector<std::string> head(log.events.begin(), log.events.begin() + 6);
+    EXPECT_EQ(head,
+              (std::vector<std::string>{"unlock", "caption Saving configuration", "maximum 38",
+                                        "position 0", "show", "send R 001e 02"}));
+    EXPECT_EQ(log.events.back(), "close");
+    EXPECT_EQ(timer.stops + timer.starts, 0) << "the live poll is the caller's";
+    EXPECT_EQ(waits, 0);
+    EXPECT_TRUE(memory.m_commerror);
+}
+
+TEST_F(Transfer, ExportThatCannotCreateItsFileSendsNothing) {
+    const ExportResult r = ExportToFile(context, (folder / "missing" / "out.dsc").string());
+    EXPECT_EQ(r.status, ExportResult::Status::CannotCreate);
+    EXPECT_EQ(ExportMessage(r), "Cannot create file " + (folder / "missing" / "out.dsc").string() +
+                                    ": No such file or directory");
+    EXPECT_TRUE(log.events.empty());
+}
+
+TEST_F(Transfer, ImportGoesOnAfterAFailedWordAndThenSendsNoReload) {
+    const std::vector<DscEntry> entries = {{0x26, 0x04b0, 1}, {0x28, 0x0320, 2}, {0x1e, 0x0041, 3}};
+    link.Reply(WriteReply()); // 26
+    link.Reply(WriteReply()); // 27
+    link.Silence(2);          // 28, both tries: no 29
+    link.Reply(WriteReply()); // 1e
+    link.Reply(WriteReply()); // 1f
+    const ImportResult r = ImportEntries(context, entries);
+    EXPECT_EQ(r.status, ImportResult::Status::WriteErrors);
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(r.message, kWritingError);
+    EXPECT_EQ(link.commands, (std::vector<std::string>{"W 0026 b0", "W 0027 04", "W 0028 20",
+                                                       "W 0028 20", "W 001e 41", "W 001f 00"}));
+    EXPECT_EQ(log.events.front(), "unlock");
+    EXPECT_EQ(log.events[1], "caption Writing configuration");
+    EXPECT_EQ(log.events[2], "maximum 3");
+    EXPECT_EQ(progress.steps, 3);
+
+    link.commands.clear();
+    link.Reply(WriteReply());
+    link.Reply(WriteReply());
+    const ImportResult ok = ImportEntries(context, {{0x0e, 0x1234, 1}});
+    EXPECT_EQ(ok.status, ImportResult::Status::Written);
+    EXPECT_EQ(link.commands, (std::vector<std::string>{"W 000e 34", "W 000f 12", "Z"}));
+}
+
+TEST_F(Transfer, CompareReadsEachAddressOnceAndCountsDifferences) {
+    const std::vector<DscEntry> entries = {
+        {0x26, 0x04b0, 1}, {0x28, 0x0320, 2}, {0x26, 0x0001, 3}, {0x50, 0x0000, 4}};
+    link.Reply(WordReply(0x26, 0x04b0));
+    link.Reply(WordReply(0x28, 0x0321));
+    link.Silence(2);
+    const CompareResult r = CompareEntries(context, entries);
+    EXPECT_EQ(link.commands,
+              (std::vector<std::string>{"R 0026 02", "R 0028 02", "R 0050 02", "R 0050 02"}));
+    ASSERT_EQ(r.rows.size(), 4u);
+    EXPECT_FALSE(r.rows[0].Differs());
+    EXPECT_EQ(r.rows[0].name, "Oil Upper threshold");
+    EXPECT_TRUE(r.rows[1].Differs());
+    EXPECT_EQ(r.rows[1].sensorValue, 0x0321);
+    EXPECT_TRUE(r.rows[2].Differs()) << "the repeated address against the same reading";
+    EXPECT_FALSE(r.rows[3].sensorRead);
+    EXPECT_EQ(r.rows[3].name, "");
+    EXPECT_EQ(r.differences, 3);
+    EXPECT_EQ(r.unread, 1);
+    EXPECT_EQ(CompareSummary(r), "3 differences (1 word could not be read)");
+    EXPECT_EQ(log.events.front(), "caption Reading configuration");
+    EXPECT_EQ(log.events[1], "maximum 3");
+}
