@@ -69,8 +69,19 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
 // The 38 words of the export list as the sensor holds them.
 std::vector<std::pair<unsigned, unsigned>> Held(const sim::VirtualSensor& s) {
     std::vector<std::pair<unsigned, unsigned>> out;
+    out.reserve(kExportList.size());
     for (const ConfigAddress a : kExportList) {
         out.emplace_back(a, s.ReadWord(a));
+    }
+    return out;
+}
+
+// The reads of an export, in the list's order.
+std::vector<std::string> ExportReads() {
+    std::vector<std::string> out;
+    out.reserve(kExportList.size());
+    for (const ConfigAddress a : kExportList) {
+        out.push_back(Hex("R %04x 02", a));
     }
     return out;
 }
@@ -165,11 +176,7 @@ TEST_F(ConfigFiles, ExportWritesTheListInOrderThroughTheWholePathReplacingTheOld
     Form1()->Save1->trigger();
 
     EXPECT_EQ(ReadText(path), FileOf(Held(sensor)));
-    std::vector<std::string> reads;
-    for (const ConfigAddress a : kExportList) {
-        reads.push_back(Hex("R %04x 02", a));
-    }
-    EXPECT_EQ(Commands(sensor), Concat({"", "U 3C7E"}, reads));
+    EXPECT_EQ(Commands(sensor), Concat({"", "U 3C7E"}, ExportReads()));
     EXPECT_EQ(during, "1e:0041\n") << "the older file stays whole until the export is complete";
     EXPECT_TRUE(shown);
     EXPECT_EQ(caption, "Saving configuration");
@@ -325,10 +332,7 @@ TEST_F(ConfigFiles, CompareShowsNoDifferenceAfterAnExportAndExactlyTheWordSetSin
     Form1()->Save1->trigger();
     const auto words = Held(sensor);
 
-    std::vector<std::string> reads;
-    for (const ConfigAddress a : kExportList) {
-        reads.push_back(Hex("R %04x 02", a));
-    }
+    const std::vector<std::string> reads = ExportReads();
     struct Step {
         const char* setText; // typed into "Oil Upper threshold" and Set first; nullptr: none
         const char* summary;
