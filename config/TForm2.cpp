@@ -28,7 +28,6 @@
 #include <QToolButton>
 
 #include <cstdio>
-#include <cstring>
 
 namespace quellon {
 
@@ -896,6 +895,10 @@ void TForm2::showEvent(QShowEvent* event) {
 void TForm2::closeEvent(QCloseEvent* event) {
     if (m_rebooting) {
         event->ignore(); // Reboot closes the window itself once the sensor is back
+        return;
+    }
+    if (m_busy) {
+        event->ignore(); // closing would end the session inside a table Read or Set
         return;
     }
     FormClose();

@@ -682,6 +682,7 @@ TEST_F(DebrisTables, NoOtherActionStartsInsideATableReadOrSet) {
             F2()->cbCoarseChannel->click();
             QTest::keyClick(F2()->PageControl1, Qt::Key_C, Qt::ControlModifier);
             F2()->Timer1Timer();
+            F2()->close();
         });
         sensor.ClearLog();
         ASSERT_TRUE(F2()->RunHandler(c.handler));
@@ -693,6 +694,7 @@ TEST_F(DebrisTables, NoOtherActionStartsInsideATableReadOrSet) {
                   c.exchanges)
             << c.handler;
         EXPECT_FALSE(F2()->Busy());
+        EXPECT_TRUE(F2()->isVisible()) << c.handler << ": the window stays open";
         ExpectRestored(c.handler);
         F2()->cbCoarseChannel->setChecked(false);
     }
