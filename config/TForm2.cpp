@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
@@ -218,6 +219,12 @@ void TForm2::StopMainPoll() {
 
 void TForm2::StartMainPoll() {
     m_poll->StartPoll();
+}
+
+void TForm2::SetBusy(bool busy) {
+    m_busy = busy;
+    // The user cannot change pages meanwhile: a page change reads its parameters.
+    PageControl1->tabBar()->setEnabled(!busy);
 }
 
 void TForm2::Click(std::string_view handler) {
@@ -448,13 +455,13 @@ void TForm2::RunCalibration(const CalibrationCommand& calibration) {
     if (m_busy || !m_forms.Form1 || !m_forms.Prompts) {
         return;
     }
-    m_busy = true;
+    SetBusy(true);
     const CalibrationOutcome outcome = quellon::RunCalibration(
         calibration, *m_memory, *m_forms.Form1, *m_readout, *m_forms.Prompts);
     for (const auto& [row, result] : outcome.readBack) {
         ShowResult(*row, result);
     }
-    m_busy = false;
+    SetBusy(false);
 }
 
 void TForm2::Button89Click() {
@@ -538,10 +545,10 @@ void TForm2::TableRead(TableId id) {
     if (m_busy) {
         return;
     }
-    m_busy = true;
+    SetBusy(true);
     GridProgress progress(pbEEPROM, Grid(id));
     quellon::ReadTable(*m_memory, TableOf(id), progress);
-    m_busy = false;
+    SetBusy(false);
 }
 
 void TForm2::TableInitialise(TableId id) {
@@ -558,7 +565,7 @@ void TForm2::TableSet(TableId id) {
     if (m_busy || !m_forms.Prompts) {
         return;
     }
-    m_busy = true;
+    SetBusy(true);
     QTableWidget* grid = Grid(id);
     TableTexts texts;
     for (int r = 0; r < kTableRows; ++r) {
@@ -570,7 +577,7 @@ void TForm2::TableSet(TableId id) {
     }
     GridProgress progress(pbEEPROM, grid);
     quellon::SetTable(*m_memory, TableOf(id), texts, progress, *m_forms.Prompts);
-    m_busy = false;
+    SetBusy(false);
 }
 
 void TForm2::Button81Click() {

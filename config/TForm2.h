@@ -231,6 +231,8 @@ private:
     // A user's click, menu entry or shortcut: runs the handler unless an operation that lets
     // the user interface process events is in progress.
     void Click(std::string_view handler);
+    // Marks a table Read or Set or a calibration command as running (see Click).
+    void SetBusy(bool busy);
     void RunCalibration(const CalibrationCommand& calibration);
     void TableRead(TableId id);
     void TableInitialise(TableId id);

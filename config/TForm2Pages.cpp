@@ -276,7 +276,7 @@ void TForm2::BuildPages() {
         }
     }
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
-        if (m_quietPageChange == 0) {
+        if (m_quietPageChange == 0 && !m_busy) {
             PageControl1Change(index);
         }
     });

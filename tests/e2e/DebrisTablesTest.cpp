@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -662,6 +664,7 @@ TEST_F(DebrisTables, TableSetWithACellThatIsNotAnIntegerWritesNothing) {
 }
 
 TEST_F(DebrisTables, NoOtherActionStartsInsideATableReadOrSet) {
+    options.service = true; // the table pages are shown
     auto& sensor = Start();
     ASSERT_TRUE(Activate(F2()));
     struct Case {
@@ -669,7 +672,8 @@ TEST_F(DebrisTables, NoOtherActionStartsInsideATableReadOrSet) {
         int exchanges; // 80 reads, or 160 byte writes
         char prefix;
     } cases[] = {{"Button81Click", 80, 'R'}, {"Button82Click", 160, 'W'}};
-    F2()->Button83Click();
+    F2()->PageControl1->setCurrentIndex(kPageCorrection);
+    ASSERT_TRUE(F2()->PageShown(kPageDebris));
     for (const Case& c : cases) {
         int intrusions = 0;
         // While the table goes over the line, the user clicks around and a readout tick comes.
@@ -683,6 +687,8 @@ TEST_F(DebrisTables, NoOtherActionStartsInsideATableReadOrSet) {
             QTest::keyClick(F2()->PageControl1, Qt::Key_C, Qt::ControlModifier);
             F2()->Timer1Timer();
             F2()->close();
+            QTabBar* tabs = F2()->PageControl1->tabBar();
+            QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(kPageDebris).center());
         });
         sensor.ClearLog();
         ASSERT_TRUE(F2()->RunHandler(c.handler));
@@ -695,6 +701,8 @@ TEST_F(DebrisTables, NoOtherActionStartsInsideATableReadOrSet) {
             << c.handler;
         EXPECT_FALSE(F2()->Busy());
         EXPECT_TRUE(F2()->isVisible()) << c.handler << ": the window stays open";
+        EXPECT_EQ(F2()->PageControl1->currentIndex(), kPageCorrection) << c.handler;
+        EXPECT_TRUE(F2()->PageControl1->tabBar()->isEnabled()) << c.handler;
         ExpectRestored(c.handler);
         F2()->cbCoarseChannel->setChecked(false);
     }
