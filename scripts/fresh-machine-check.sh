@@ -44,6 +44,7 @@ command -v mmdebstrap > /dev/null || fail "mmdebstrap is not installed (apt-get 
 command -v unshare > /dev/null || fail "unshare is not installed (util-linux)"
 
 root="$(mktemp -d /var/tmp/quellon-fresh.XXXXXX)"
+log="/var/tmp/quellon-fresh-last.log"
 cleanup() {
     if [ "$keep" -eq 1 ]; then
         echo "fresh-machine-check: root kept in $root"
@@ -78,9 +79,10 @@ unshare --mount --propagation private bash -euc '
     cp /etc/resolv.conf "$root/etc/resolv.conf"
     chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin \
         LANG=C.UTF-8 TERM=dumb /bin/bash -c "$inner"
-' _ "$root" "$inner" 2>&1 | tee "$root.log" | tail -n 40
-status=${PIPESTATUS[0]}
-tail_line="$(grep -E 'tests passed|tests failed' "$root.log" | tail -n 1)"
-rm -f "$root.log"
+' _ "$root" "$inner" > "$log" 2>&1
+status=$?
+tail -n 40 "$log"
+echo "fresh-machine-check: the whole output is in $log"
+tail_line="$(grep -E 'tests passed|tests failed' "$log" | tail -n 1)"
 [ "$status" -eq 0 ] || fail "the command failed inside the root (status $status) ${tail_line}"
 echo "fresh-machine-check: PASS ${tail_line:+($tail_line) }($(($(date +%s) - start)) s)"
