@@ -4,6 +4,13 @@
 #include <cstdio>
 #include <string>
 
+// printf argument checks where the compiler has them (GCC, Clang, MinGW); MSVC has none.
+#if defined(__GNUC__) || defined(__clang__)
+#define QUELLON_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define QUELLON_PRINTF_FORMAT(fmt, args)
+#endif
+
 namespace quellon {
 
 class TraceLog {
@@ -17,7 +24,7 @@ public:
     // skipped.
     bool Create(const std::string& path);
     // printf-style; the text goes out as formatted (callers put their own line breaks).
-    void Write(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Write(const char* format, ...) QUELLON_PRINTF_FORMAT(2, 3);
     void Close();
     bool IsOpen() const { return m_file != nullptr; }
     // How many times Close actually closed an open file (for the shut-down path's checks).

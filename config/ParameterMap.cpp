@@ -663,20 +663,7 @@ constexpr std::array<ActionStep, 9> kResetTemperatureSteps{{{AK::Send, "rt"},
 constexpr std::array<ActionStep, 1> kRedSteps{{{AK::SendValue, "i %x", 0, "csRed"}}};
 constexpr std::array<ActionStep, 1> kGreenSteps{{{AK::SendValue, "j %x", 0, "csGreen"}}};
 constexpr std::array<ActionStep, 1> kBlueSteps{{{AK::SendValue, "k %x", 0, "csBlue"}}};
-constexpr std::array<ActionStep, 6> kCoarseScalingSteps{{{AK::StopReadout},
-                                                         {AK::Wait, nullptr, 50},
-                                                         {AK::Acknowledged, "co"},
-                                                         {AK::Wait, nullptr, 50},
-                                                         {AK::Read, "Button97"},
-                                                         {AK::StartReadout}}};
-constexpr std::array<ActionStep, 6> kFineScalingSteps{{{AK::StopReadout},
-                                                       {AK::Wait, nullptr, 50},
-                                                       {AK::Acknowledged, "cp"},
-                                                       {AK::Wait, nullptr, 50},
-                                                       {AK::Read, "Button101"},
-                                                       {AK::StartReadout}}};
-
-const std::array<SingleCommandAction, 8> kActions{{
+const std::array<SingleCommandAction, 6> kActions{{
     {"Button85Click", "Button85", "Reload", -1, H::ReadButtonD, nullptr, kReloadSteps},
     {"Button52Click", "Button52", "Reset", kPageLog, H::ReadButtonS, nullptr, kResetRunTimeSteps},
     {"Button53Click", "Button53", "Reset", kPageLog, H::ReadButtonS, nullptr,
@@ -684,10 +671,6 @@ const std::array<SingleCommandAction, 8> kActions{{
     {"Button72Click", "Button72", "Set", kPageLeds, 0, nullptr, kRedSteps},
     {"Button73Click", "Button73", "Set", kPageLeds, 0, nullptr, kGreenSteps},
     {"Button74Click", "Button74", "Set", kPageLeds, 0, nullptr, kBlueSteps},
-    {"Button94Click", "Coarse1", "Coarse", -1, H::ReadButtonD | H::ReadButtonS, "Ctrl+C",
-     kCoarseScalingSteps},
-    {"Button95Click", "Fine1", "Fine", -1, H::ReadButtonD | H::ReadButtonS, "Ctrl+F",
-     kFineScalingSteps},
 }};
 
 constexpr std::array<const char*, 4> kDebrisReads{"Button3", "Button7", "Button96", "Button100"};

@@ -127,13 +127,10 @@ inline constexpr int kPageSerialise = 11;
 
 // Single-command actions.
 enum class ActionStepKind {
-    Send,         // SendCommand(text), no reply awaited
-    SendValue,    // SendCommand of the format `text` with the value of the control `control`
-    Wait,         // wait `ms`
-    Read,         // run the read handler of the button `text`
-    Acknowledged, // SendAcknowledged(text)
-    StopReadout,  // disable the window's Timer1 (the live readout)
-    StartReadout, // enable the window's Timer1
+    Send,      // SendCommand(text), no reply awaited
+    SendValue, // SendCommand of the format `text` with the value of the control `control`
+    Wait,      // wait `ms`
+    Read,      // run the read handler of the button `text`
 };
 struct ActionStep {
     ActionStepKind kind;

@@ -22,17 +22,22 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
-#include <cstring>
 
 namespace quellon {
 
 namespace {
 
 const char* const kNoSensor = "Cannot communicate with sensor. Please refer to user manual.";
+const char* const kFeaturesUnknown =
+    "The sensor type could not be read from the sensor, so nothing was written. Close this "
+    "window and open it again to read it.";
 
 const QColor kBlack(0, 0, 0);
 const QColor kRed(255, 0, 0);
@@ -91,6 +96,46 @@ private:
     AppForms& m_forms;
 };
 
+// The window's own live readout timer, as the calibration commands see it.
+class TForm2::Readout : public PollTimer {
+public:
+    explicit Readout(QTimer* timer) : m_timer(timer) {}
+    void StopPoll() override { m_timer->stop(); }
+    void StartPoll() override { m_timer->start(); }
+
+private:
+    QTimer* m_timer;
+};
+
+// pbEEPROM and a grid as a table Read or Set sees them. Each step lets the user interface
+// process pending events, so the window stays responsive during the 80 exchanges.
+class TForm2::GridProgress : public TableProgress {
+public:
+    GridProgress(QProgressBar* bar, QTableWidget* grid) : m_bar(bar), m_grid(grid) {}
+    void Begin(int maximum) override {
+        m_bar->setRange(0, maximum);
+        m_bar->setValue(0);
+        m_bar->show();
+    }
+    void Step() override {
+        m_bar->setValue(m_bar->value() + 1);
+        QCoreApplication::processEvents();
+    }
+    void End() override { m_bar->hide(); }
+    void Cell(int row, int column, const std::string& text) override {
+        QTableWidgetItem* item = m_grid->item(row, column);
+        if (!item) {
+            item = new QTableWidgetItem();
+            m_grid->setItem(row, column, item);
+        }
+        item->setText(QString::fromStdString(text));
+    }
+
+private:
+    QProgressBar* m_bar;
+    QTableWidget* m_grid;
+};
+
 TForm2::TForm2(AppForms& forms, QWidget* parent)
     : QMainWindow(parent), m_forms(forms), m_link(std::make_unique<MainLink>(forms)),
       m_poll(std::make_unique<MainPoll>(forms)),
@@ -99,6 +144,7 @@ TForm2::TForm2(AppForms& forms, QWidget* parent)
     setWindowTitle("Tarvik Configurator");
     BuildMenus();
     BuildPages();
+    m_readout = std::make_unique<Readout>(Timer1);
     pbEEPROM->setValue(0);
     ApplyDesignVisibility();
     for (QLineEdit* e : findChildren<QLineEdit*>()) {
@@ -175,6 +221,21 @@ void TForm2::StartMainPoll() {
     m_poll->StartPoll();
 }
 
+void TForm2::SetBusy(bool busy) {
+    m_busy = busy;
+    // The user cannot change pages meanwhile: a page change reads its parameters.
+    PageControl1->tabBar()->setEnabled(!busy);
+}
+
+void TForm2::Click(std::string_view handler) {
+    // A table Read or Set lets the user interface process events between its cells: a click
+    // meanwhile must not put its own exchanges in between.
+    if (m_busy || m_rebooting) {
+        return;
+    }
+    RunHandler(handler);
+}
+
 // ---- Handlers by name --------------------------------------------------------------------
 
 bool TForm2::RunHandler(std::string_view handler) {
@@ -183,15 +244,32 @@ bool TForm2::RunHandler(std::string_view handler) {
         void (TForm2::*run)();
     };
     static const Named kNamed[] = {
-        {"Button37Click", &TForm2::Button37Click},   {"Button38Click", &TForm2::Button38Click},
-        {"Button39Click", &TForm2::Button39Click},   {"Button54Click", &TForm2::Button54Click},
-        {"Button63Click", &TForm2::Button63Click},   {"Button64Click", &TForm2::Button64Click},
-        {"Button84Click", &TForm2::Button84Click},   {"Button85Click", &TForm2::Button85Click},
-        {"Coarse1Click", &TForm2::Coarse1Click},     {"Fine1Click", &TForm2::Fine1Click},
-        {"Apply1Click", &TForm2::Apply1Click},       {"Button46Click", &TForm2::Button46Click},
-        {"Defaults1Click", &TForm2::Defaults1Click}, {"Read1Click", &TForm2::Read1Click},
-        {"Button45Click", &TForm2::Button45Click},   {"FormShow", &TForm2::FormShow},
-        {"FormClose", &TForm2::FormClose},           {"Timer1Timer", &TForm2::Timer1Timer},
+        {"Button37Click", &TForm2::Button37Click},
+        {"Button38Click", &TForm2::Button38Click},
+        {"Button39Click", &TForm2::Button39Click},
+        {"Button54Click", &TForm2::Button54Click},
+        {"Button63Click", &TForm2::Button63Click},
+        {"Button64Click", &TForm2::Button64Click},
+        {"Button84Click", &TForm2::Button84Click},
+        {"Button85Click", &TForm2::Button85Click},
+        {"Coarse1Click", &TForm2::Coarse1Click},
+        {"Fine1Click", &TForm2::Fine1Click},
+        {"Apply1Click", &TForm2::Apply1Click},
+        {"Button46Click", &TForm2::Button46Click},
+        {"Defaults1Click", &TForm2::Defaults1Click},
+        {"Read1Click", &TForm2::Read1Click},
+        {"Button45Click", &TForm2::Button45Click},
+        {"FormShow", &TForm2::FormShow},
+        {"FormClose", &TForm2::FormClose},
+        {"Timer1Timer", &TForm2::Timer1Timer},
+        {"Button81Click", &TForm2::Button81Click},
+        {"Button82Click", &TForm2::Button82Click},
+        {"Button83Click", &TForm2::Button83Click},
+        {"Button91Click", &TForm2::Button91Click},
+        {"Button92Click", &TForm2::Button92Click},
+        {"Button93Click", &TForm2::Button93Click},
+        {"SpinTimerTimer", &TForm2::SpinTimerTimer},
+        {"CSpinCoarseZeroExit", &TForm2::CSpinCoarseZeroExit},
     };
     for (const Named& n : kNamed) {
         if (handler == n.name) {
@@ -199,8 +277,15 @@ bool TForm2::RunHandler(std::string_view handler) {
             return true;
         }
     }
+    if (const CalibrationCommand* calibration = CalibrationByHandler(handler)) {
+        RunCalibration(*calibration);
+        return true;
+    }
     if (const SingleCommandAction* action = ActionByHandler(handler)) {
         RunActionSteps(*action);
+        return true;
+    }
+    if (RunSpinHandler(handler)) {
         return true;
     }
     if (!EndsWith(handler, "Click")) {
@@ -244,6 +329,7 @@ std::uint32_t TForm2::ReadHandler(std::string_view readButton) {
             m_memory->Display(row->show, row->address, row->ScaleWith(m_analogueScale),
                               row->multiplier, row->Limits());
         ShowResult(*row, r);
+        m_lastReadOk = r.ok;
         if (row->field != J1939Field::None) {
             m_identity.Keep(row->field, static_cast<std::uint16_t>(r.ok ? r.value : 0));
         }
@@ -355,17 +441,6 @@ void TForm2::RunActionSteps(const SingleCommandAction& action) {
         case ActionStepKind::Read:
             RunPageRead(step.text);
             break;
-        case ActionStepKind::Acknowledged:
-            if (m_forms.Form1) {
-                m_forms.Form1->SendAcknowledged(step.text);
-            }
-            break;
-        case ActionStepKind::StopReadout:
-            Timer1->stop();
-            break;
-        case ActionStepKind::StartReadout:
-            Timer1->start();
-            break;
         }
     }
 }
@@ -374,12 +449,159 @@ void TForm2::Button85Click() {
     RunActionSteps(*ActionByHandler("Button85Click"));
 }
 
+// ---- Debris calibration ----------------------------------------------------------------
+
+void TForm2::RunCalibration(const CalibrationCommand& calibration) {
+    if (m_busy || !m_forms.Form1 || !m_forms.Prompts) {
+        return;
+    }
+    SetBusy(true);
+    const CalibrationOutcome outcome = quellon::RunCalibration(
+        calibration, *m_memory, *m_forms.Form1, *m_readout, *m_forms.Prompts);
+    for (const auto& [row, result] : outcome.readBack) {
+        ShowResult(*row, result);
+    }
+    SetBusy(false);
+}
+
+void TForm2::Button89Click() {
+    RunCalibration(*CalibrationByHandler("Button89Click"));
+}
+
+void TForm2::Button87Click() {
+    RunCalibration(*CalibrationByHandler("Button87Click"));
+}
+
+void TForm2::Button88Click() {
+    RunCalibration(*CalibrationByHandler("Button88Click"));
+}
+
+void TForm2::Button90Click() {
+    RunCalibration(*CalibrationByHandler("Button90Click"));
+}
+
 void TForm2::Coarse1Click() {
-    RunActionSteps(*ActionByHandler("Button94Click"));
+    RunCalibration(*CalibrationByHandler("Coarse1Click"));
 }
 
 void TForm2::Fine1Click() {
-    RunActionSteps(*ActionByHandler("Button95Click"));
+    RunCalibration(*CalibrationByHandler("Fine1Click"));
+}
+
+void TForm2::Step(QLineEdit* box, int direction) {
+    if (!box) {
+        return;
+    }
+    const std::optional<std::string> text =
+        SpinStep(box->text().toStdString(), direction, SpinTimer->isActive(), SpinRepeatCount);
+    if (!text) {
+        return; // no number in the box: it keeps its text
+    }
+    box->setText(QString::fromStdString(*text));
+    SpinTimer->stop();
+    SpinTimer->start();
+}
+
+void TForm2::StepUp(QLineEdit* box) {
+    Step(box, +1);
+}
+
+void TForm2::StepDown(QLineEdit* box) {
+    Step(box, -1);
+}
+
+void TForm2::SpinTimerTimer() {
+    SpinTimer->stop();
+}
+
+void TForm2::CSpinCoarseZeroExit() {
+    SpinRepeatCount = 0;
+    SpinTimer->stop();
+}
+
+bool TForm2::RunSpinHandler(std::string_view handler) {
+    for (const auto& [suffix, direction] :
+         {std::pair<std::string_view, int>{"UpClick", +1}, {"DownClick", -1}}) {
+        if (!EndsWith(handler, suffix)) {
+            continue;
+        }
+        const TrimSpin* spin = TrimSpinBySpin(handler.substr(0, handler.size() - suffix.size()));
+        if (!spin) {
+            return false;
+        }
+        Step(Find<QLineEdit>(spin->box), direction);
+        return true;
+    }
+    return false;
+}
+
+// ---- Correction and linearisation tables ----------------------------------------------
+
+QTableWidget* TForm2::Grid(TableId id) const {
+    return id == TableId::Correction ? sg1 : sg2;
+}
+
+void TForm2::TableRead(TableId id) {
+    if (m_busy) {
+        return;
+    }
+    SetBusy(true);
+    GridProgress progress(pbEEPROM, Grid(id));
+    quellon::ReadTable(*m_memory, TableOf(id), progress);
+    SetBusy(false);
+}
+
+void TForm2::TableInitialise(TableId id) {
+    const TableTexts texts = InitialTable(TableOf(id));
+    GridProgress grid(pbEEPROM, Grid(id));
+    for (int r = 0; r < kTableRows; ++r) {
+        for (int c = 0; c < kTableColumns; ++c) {
+            grid.Cell(r, c, texts[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]);
+        }
+    }
+}
+
+void TForm2::TableSet(TableId id) {
+    if (m_busy || !m_forms.Prompts) {
+        return;
+    }
+    SetBusy(true);
+    QTableWidget* grid = Grid(id);
+    TableTexts texts;
+    for (int r = 0; r < kTableRows; ++r) {
+        for (int c = 0; c < kTableColumns; ++c) {
+            const QTableWidgetItem* item = grid->item(r, c);
+            texts[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] =
+                item ? item->text().toStdString() : std::string();
+        }
+    }
+    GridProgress progress(pbEEPROM, grid);
+    quellon::SetTable(*m_memory, TableOf(id), texts, progress, *m_forms.Prompts);
+    SetBusy(false);
+}
+
+void TForm2::Button81Click() {
+    TableRead(TableId::Correction);
+}
+
+void TForm2::Button83Click() {
+    TableInitialise(TableId::Correction);
+}
+
+void TForm2::Button82Click() {
+    TableSet(TableId::Correction);
+}
+
+void TForm2::Button91Click() {
+    TableRead(TableId::Linearisation);
+}
+
+void TForm2::Button92Click() {
+    TableInitialise(TableId::Linearisation);
+}
+
+void TForm2::Button93Click() {
+    TableSet(TableId::Linearisation);
 }
 
 // ---- Sensor type and feature flags -------------------------------------------------------
@@ -404,11 +626,15 @@ void TForm2::SetChecked(QCheckBox* box, bool checked) {
 }
 
 void TForm2::ControlClick() {
+    if (m_busy) {
+        return;
+    }
     Button38Click();
 }
 
 void TForm2::Button37Click() {
     m_featureWord = static_cast<std::uint16_t>(ReadHandler("Button37"));
+    m_featuresRead = m_lastReadOk;
     const FeatureControls c = DecodeFeatures(m_featureWord);
     // Filling the controls raises their clicks where a state changes; none of them may start
     // a Set from a half-filled page.
@@ -430,6 +656,26 @@ void TForm2::Button37Click() {
 
 void TForm2::Button38Click() {
     if (!isActiveWindow() || m_featureGuard) {
+        return;
+    }
+    if (!m_featuresRead) {
+        // The page shows the word of no sensor (0 after a failed read: a CAN output). Writing
+        // it would silently change the sensor's type.
+        m_featureGuard = true;
+        const FeatureControls known = DecodeFeatures(m_featureWord);
+        SetItemIndex(rgApplication, known.rgApplication);
+        SetItemIndex(rgAnalogType, known.rgAnalogType);
+        SetItemIndex(rgDiTempChannel, known.rgDiTempChannel);
+        SetChecked(cbInhibit, known.cbInhibit);
+        SetChecked(cbCoarseChannel, known.cbCoarseChannel);
+        SetChecked(cbFineChannel, known.cbFineChannel);
+        SetChecked(cbThirdChannel, known.cbThirdChannel);
+        SetChecked(cbTempCorrection, known.cbTempCorrection);
+        SetChecked(cbVolCorrection, known.cbVolCorrection);
+        m_featureGuard = false;
+        if (m_forms.Prompts) {
+            m_forms.Prompts->Message("Error", kFeaturesUnknown, PromptButtons::Ok);
+        }
         return;
     }
     m_featureGuard = true;
@@ -620,44 +866,27 @@ void TForm2::Button64Click() {
 // ---- Live readout ------------------------------------------------------------------------
 
 void TForm2::Button84Click() {
-    char reply[128];
-    std::memset(reply, 0, sizeof reply);
-    m_link->SendCommand("a");
-    int count = 0;
-    if (!m_link->WaitReply(reply, sizeof reply, 93, 100, count)) {
-        return;
+    const std::optional<LiveReadout> r = ReadLiveReadout(*m_link);
+    if (!r) {
+        return; // no reply, another header or too few fields: the next tick tries again
     }
-    if (std::strncmp(reply,
-                     "\n\r\x02"
-                     "a,",
-                     5) != 0) {
-        return;
-    }
-    unsigned f[18] = {};
-    const int n = std::sscanf(reply + 5, "%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x,%x",
-                              &f[0], &f[1], &f[2], &f[3], &f[4], &f[5], &f[6], &f[7], &f[8], &f[9],
-                              &f[10], &f[11], &f[12], &f[13], &f[14], &f[15], &f[16], &f[17]);
-    if (n < 18) {
-        return;
-    }
-    const int coarse = static_cast<int>(f[0]);
-    const int fine = static_cast<int>(f[1]);
     if (m_forms.Form1) {
-        m_forms.Form1->Ports().debugLog.Write("%d,%d,%d,%x\n", coarse, fine, static_cast<int>(f[2]),
-                                              f[17]);
+        m_forms.Form1->Ports().debugLog.Write("%s", r->TraceLine().c_str());
     }
-    GaugeCoarse->SetProgress(coarse);
-    GaugeCoarse->SetForeColor(coarse >= 100 ? kRed : kYellow);
-    GaugeFine->SetProgress(fine);
-    GaugeFine->SetForeColor(fine >= 100 ? kRed : kYellow);
-    const float oil = static_cast<float>(f[2]) * 1000.0f * 0.0009765625f;
-    Edit40->setText(QString::number(static_cast<int>(oil)));
+    GaugeCoarse->SetProgress(r->coarse);
+    GaugeCoarse->SetForeColor(r->CoarseRed() ? kRed : kYellow);
+    GaugeFine->SetProgress(r->fine);
+    GaugeFine->SetForeColor(r->FineRed() ? kRed : kYellow);
+    Edit40->setText(QString::number(r->OilStatus()));
     QPalette pal = Edit40->palette();
-    pal.setColor(QPalette::Base, (f[17] & 0x06) ? kRed : kGreen);
+    pal.setColor(QPalette::Base, r->OilAlarm() ? kRed : kGreen);
     Edit40->setPalette(pal);
 }
 
 void TForm2::Timer1Timer() {
+    if (m_busy) {
+        return;
+    }
     Button84Click();
 }
 
@@ -675,11 +904,23 @@ void TForm2::closeEvent(QCloseEvent* event) {
         event->ignore(); // Reboot closes the window itself once the sensor is back
         return;
     }
+    if (m_busy) {
+        event->ignore(); // closing would end the session inside a table Read or Set
+        return;
+    }
     FormClose();
     event->accept();
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        // Leaving the Coarse Zero spin button (not just moving between its two halves).
+        QWidget* spin = Control("CSpinCoarseZero");
+        QWidget* next = QApplication::focusWidget();
+        if (spin && watched->parent() == spin && !(next && spin->isAncestorOf(next))) {
+            CSpinCoarseZeroExit();
+        }
+    }
     // An edit field claims Ctrl+C for copying; here Ctrl+C and Ctrl+F belong to the Scaling
     // entries, whose shortcuts are the only way to them.
     if (event->type() == QEvent::ShortcutOverride) {

@@ -10,6 +10,8 @@
 #include "config/J1939.h"
 #include "config/MemoryAccess.h"
 #include "config/ParameterMap.h"
+#include "config/Tables.h"
+#include "config/Trims.h"
 
 #include <QMainWindow>
 
@@ -63,11 +65,36 @@ public:
     void Button64Click(); // CAN ID
     const J1939Identity& Identity() const { return m_identity; }
 
+    // ---- Debris calibration ------------------------------------------------------------------
+    void Button89Click(); // Step 1 "Zero/Tare": "cn"
+    void Button87Click(); // Step 2 "Full Scale Coarse": "cc"
+    void Button88Click(); // Step 3 "Full Scale Fine": "cf"
+    void Button90Click(); // Oil page "Set Oil Status Reference": "cd"
+    void Coarse1Click();  // Scaling > Coarse: "co"
+    void Fine1Click();    // Scaling > Fine: "cp"
+    // The trim spin buttons: one step of the box's number (nothing is written).
+    void StepUp(QLineEdit* box);
+    void StepDown(QLineEdit* box);
+    void SpinTimerTimer();
+    void CSpinCoarseZeroExit();
+    // Shared by every spin button; a quick change of button carries it on.
+    int SpinRepeatCount = 0;
+
+    // ---- Correction and linearisation tables ----------------------------------------------
+    void Button81Click(); // read sg1
+    void Button83Click(); // initialise sg1
+    void Button82Click(); // write sg1
+    void Button91Click(); // read sg2
+    void Button92Click(); // initialise sg2
+    void Button93Click(); // write sg2
+
+    // True while a table Read or Set or a calibration command runs: no other action of the
+    // window starts meanwhile.
+    bool Busy() const { return m_busy; }
+
     // ---- Single commands and menus ---------------------------------------------------------
     void Button84Click(); // live readout "a" into the gauges and the Oil Status box
     void Button85Click(); // Reload: "Z"
-    void Coarse1Click();  // Scaling > Coarse
-    void Fine1Click();    // Scaling > Fine
     void Apply1Click();   // Configure > Reboot
     void Button46Click(); // "Reboot"
     void Defaults1Click();
@@ -161,6 +188,8 @@ protected:
 private:
     class MainLink;
     class MainPoll;
+    class Readout;
+    class GridProgress;
 
     // Construction (TForm2Pages.cpp).
     void BuildMenus();
@@ -199,11 +228,24 @@ private:
     void Wait(int ms) { m_memory->Wait(ms); }
     void StopMainPoll();
     void StartMainPoll();
+    // A user's click, menu entry or shortcut: runs the handler unless an operation that lets
+    // the user interface process events is in progress.
+    void Click(std::string_view handler);
+    // Marks a table Read or Set or a calibration command as running (see Click).
+    void SetBusy(bool busy);
+    void RunCalibration(const CalibrationCommand& calibration);
+    void TableRead(TableId id);
+    void TableInitialise(TableId id);
+    void TableSet(TableId id);
+    QTableWidget* Grid(TableId id) const;
+    void Step(QLineEdit* box, int direction);
+    bool RunSpinHandler(std::string_view handler);
 
     AppForms& m_forms;
     std::unique_ptr<MainLink> m_link;
     std::unique_ptr<MainPoll> m_poll;
     std::unique_ptr<MemoryAccess> m_memory;
+    std::unique_ptr<Readout> m_readout;
     J1939Identity m_identity;
     std::uint16_t m_featureWord = 0;
     float m_analogueScale = 0.0f;
@@ -212,6 +254,16 @@ private:
     bool m_featureGuard = false;
     // Set during Reboot's wait: the window stays open and Reboot does not nest.
     bool m_rebooting = false;
+    // Set while a table Read or Set or a calibration command runs.
+    bool m_busy = false;
+    // Whether the last Features read succeeded: until one has, the Sensor Type page's
+    // controls show no sensor's word and a click on them must not write it.
+    bool m_featuresRead = false;
+    // Whether the last display operation of ReadHandler succeeded.
+    bool m_lastReadOk = false;
+    // The radio group item under the pointer when a press began, to tell a click on the
+    // item already selected (no change, no Set).
+    int m_pressedFrom = -1;
     // Set while the code (not the user) changes the selected page.
     int m_quietPageChange = 0;
 

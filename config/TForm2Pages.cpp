@@ -36,27 +36,10 @@ constexpr int kFieldWidth = 130;
 constexpr int kSetWidth = 60;
 constexpr int kTableColumnWidth = 64;
 constexpr int kTableRowHeight = 21;
-constexpr int kTableRows = 20;
-constexpr int kTableColumns = 4;
-
-// The spin button beside each trim box on the Debris page.
-struct TrimSpin {
-    const char* control;
-    const char* spin;
-};
-constexpr TrimSpin kTrimSpins[] = {
-    {"Edit1", "CSpinCoarseZero"}, {"Edit3", "CSpinFineZero"}, {"Edit2", "CSpinCoarseFull"},
-    {"Edit4", "CSpinFineFull"},   {"Edit41", "CSpinButton1"}, {"Edit42", "CSpinButton2"},
-    {"Edit43", "CSpinButton3"},   {"Edit44", "CSpinButton4"},
-};
 
 const char* SpinFor(const char* control) {
-    for (const auto& t : kTrimSpins) {
-        if (std::string_view(control) == t.control) {
-            return t.spin;
-        }
-    }
-    return nullptr;
+    const TrimSpin* t = TrimSpinByBox(control);
+    return t ? t->spin : nullptr;
 }
 
 QLabel* Caption(QWidget* parent, const QString& text, bool bold = false, int smaller = 0) {
@@ -129,8 +112,17 @@ QGroupBox* TForm2::MakeRadioGroup(QWidget* parent, const char* name, const char*
         layout->addWidget(r);
     }
     m_groups[box] = group;
-    // A click on an item is a click on the group: the Set operation.
-    connect(group, &QButtonGroup::idClicked, this, [this](int) { ControlClick(); });
+    // A click on an item that changes the selection is a click on the group: the Set
+    // operation. A click on the item already selected changes nothing and sets nothing.
+    connect(group, &QButtonGroup::idPressed, this,
+            [this, group](int) { m_pressedFrom = group->checkedId(); });
+    connect(group, &QButtonGroup::idClicked, this, [this](int id) {
+        const int from = m_pressedFrom;
+        m_pressedFrom = -1;
+        if (id != from) {
+            ControlClick();
+        }
+    });
     return box;
 }
 
@@ -154,6 +146,12 @@ QWidget* TForm2::MakeSpinButton(QWidget* parent, const char* name) {
     for (bool up : {true, false}) {
         auto* b = new QToolButton(w);
         b->setObjectName(QString::fromUtf8(name) + (up ? "Up" : "Down"));
+        const std::string handler = std::string(name) + (up ? "UpClick" : "DownClick");
+        connect(b, &QToolButton::clicked, this, [this, handler] { RunHandler(handler); });
+        if (std::string_view(name) == "CSpinCoarseZero") {
+            b->setFocusPolicy(Qt::ClickFocus);
+            b->installEventFilter(this); // leaving it: CSpinCoarseZeroExit
+        }
         b->setArrowType(up ? Qt::UpArrow : Qt::DownArrow);
         b->setAutoRepeat(true); // first repeat after 400 ms, then every 100 ms
         b->setAutoRepeatDelay(400);
@@ -171,7 +169,7 @@ void TForm2::AddRow(QGridLayout* grid, int gridRow, const ParameterRow& row, int
     if (!Control(row.readButton)) {
         read = MakeButton(page, row.readButton, row.caption, row.readButtonHint);
         const std::string handler = std::string(row.readButton) + "Click";
-        connect(read, &QPushButton::clicked, this, [this, handler] { RunHandler(handler); });
+        connect(read, &QPushButton::clicked, this, [this, handler] { Click(handler); });
         grid->addWidget(read, gridRow, column);
     }
     QWidget* control = nullptr;
@@ -211,7 +209,7 @@ void TForm2::AddRow(QGridLayout* grid, int gridRow, const ParameterRow& row, int
         auto* set = MakeButton(page, row.setButton, "Set");
         set->setFixedWidth(kSetWidth);
         const std::string handler = std::string(row.setButton) + "Click";
-        connect(set, &QPushButton::clicked, this, [this, handler] { RunHandler(handler); });
+        connect(set, &QPushButton::clicked, this, [this, handler] { Click(handler); });
         grid->addWidget(set, gridRow, column + (SpinFor(row.control) ? 3 : 2));
     }
 }
@@ -225,9 +223,9 @@ void TForm2::BuildMenus() {
     Register(Apply1, "Apply1");
     Defaults1 = C1->addAction("&Defaults");
     Register(Defaults1, "Defaults1");
-    connect(Read1, &QAction::triggered, this, [this] { Read1Click(); });
-    connect(Apply1, &QAction::triggered, this, [this] { Apply1Click(); });
-    connect(Defaults1, &QAction::triggered, this, [this] { Defaults1Click(); });
+    connect(Read1, &QAction::triggered, this, [this] { Click("Read1Click"); });
+    connect(Apply1, &QAction::triggered, this, [this] { Click("Apply1Click"); });
+    connect(Defaults1, &QAction::triggered, this, [this] { Click("Defaults1Click"); });
 
     Scaling1 = menuBar()->addMenu("&Scaling");
     Register(Scaling1, "Scaling1");
@@ -236,7 +234,7 @@ void TForm2::BuildMenus() {
     Fine1 = Scaling1->addAction("&Fine");
     Register(Fine1, "Fine1");
     for (QAction* a : {Coarse1, Fine1}) {
-        const SingleCommandAction* action = ActionByControl(a->objectName().toStdString());
+        const CalibrationCommand* action = CalibrationByControl(a->objectName().toStdString());
         if (action && action->shortcut) {
             a->setShortcut(QKeySequence(QString::fromUtf8(action->shortcut)));
         }
@@ -245,8 +243,8 @@ void TForm2::BuildMenus() {
         a->setShortcutContext(Qt::WindowShortcut);
         addAction(a);
     }
-    connect(Coarse1, &QAction::triggered, this, [this] { Coarse1Click(); });
-    connect(Fine1, &QAction::triggered, this, [this] { Fine1Click(); });
+    connect(Coarse1, &QAction::triggered, this, [this] { Click("Coarse1Click"); });
+    connect(Fine1, &QAction::triggered, this, [this] { Click("Fine1Click"); });
 }
 
 void TForm2::BuildPages() {
@@ -278,7 +276,7 @@ void TForm2::BuildPages() {
         }
     }
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
-        if (m_quietPageChange == 0) {
+        if (m_quietPageChange == 0 && !m_busy) {
             PageControl1Change(index);
         }
     });
@@ -292,13 +290,13 @@ void TForm2::BuildPages() {
     auto* buttons = new QHBoxLayout();
     v->addLayout(buttons);
     auto* reload = MakeButton(central, "Button85", "Reload");
-    connect(reload, &QPushButton::clicked, this, [this] { Button85Click(); });
+    connect(reload, &QPushButton::clicked, this, [this] { Click("Button85Click"); });
     auto* readAll = MakeButton(central, "Button45", "Read All", "Reads all configuration memory");
-    connect(readAll, &QPushButton::clicked, this, [this] { Button45Click(); });
+    connect(readAll, &QPushButton::clicked, this, [this] { Click("Button45Click"); });
     auto* reboot = MakeButton(central, "Button46", "Reboot", "Applies changes to sensor");
-    connect(reboot, &QPushButton::clicked, this, [this] { Button46Click(); });
+    connect(reboot, &QPushButton::clicked, this, [this] { Click("Button46Click"); });
     auto* update = MakeButton(central, "Button84", "Update");
-    connect(update, &QPushButton::clicked, this, [this] { Button84Click(); });
+    connect(update, &QPushButton::clicked, this, [this] { Click("Button84Click"); });
     for (QPushButton* b : {reload, readAll, reboot, update}) {
         buttons->addWidget(b);
     }
@@ -312,6 +310,7 @@ void TForm2::BuildPages() {
     Register(SpinTimer, "SpinTimer");
     SpinTimer->setInterval(200);
     SpinTimer->setSingleShot(true);
+    connect(SpinTimer, &QTimer::timeout, this, [this] { SpinTimerTimer(); });
 
     setCentralWidget(central);
 }
@@ -424,6 +423,8 @@ void TForm2::BuildDebrisPage(QWidget* page) {
         steps->addWidget(Caption(page, s.label, true), r, 0);
         auto* b = MakeButton(page, s.button, s.caption, s.text);
         b->setMinimumWidth(140);
+        const std::string handler = std::string(s.button) + "Click";
+        connect(b, &QPushButton::clicked, this, [this, handler] { Click(handler); });
         steps->addWidget(b, r, 1);
         auto* text = Caption(page, s.text);
         text->setWordWrap(true);
@@ -481,7 +482,7 @@ void TForm2::BuildRowsPage(QWidget* page, int index) {
     auto composite = [&](const J1939Composite& c, QLineEdit*& box) {
         auto* b = MakeButton(page, c.button, c.caption);
         const std::string handler = c.handler;
-        connect(b, &QPushButton::clicked, this, [this, handler] { RunHandler(handler); });
+        connect(b, &QPushButton::clicked, this, [this, handler] { Click(handler); });
         grid->addWidget(b, r, 0);
         box = MakeEdit(page, c.box);
         box->setFixedWidth(kFieldWidth + 10 + kSetWidth); // field and Set together
@@ -498,17 +499,18 @@ void TForm2::BuildRowsPage(QWidget* page, int index) {
         Edit40->setAlignment(Qt::AlignCenter);
         grid->addWidget(Edit40, r++, 1, Qt::AlignLeft);
         auto* b = MakeButton(page, "Button90", "Set Oil Status Reference");
+        connect(b, &QPushButton::clicked, this, [this] { Click("Button90Click"); });
         grid->addWidget(b, r++, 0);
         break;
     }
     case kPageLog: {
         auto* runTime = MakeButton(page, "Button52", "Reset");
         runTime->setFixedWidth(kSetWidth);
-        connect(runTime, &QPushButton::clicked, this, [this] { RunHandler("Button52Click"); });
+        connect(runTime, &QPushButton::clicked, this, [this] { Click("Button52Click"); });
         grid->addWidget(runTime, 0, 2);
         auto* temperatures = MakeButton(page, "Button53", "Reset");
         temperatures->setFixedWidth(kSetWidth);
-        connect(temperatures, &QPushButton::clicked, this, [this] { RunHandler("Button53Click"); });
+        connect(temperatures, &QPushButton::clicked, this, [this] { Click("Button53Click"); });
         grid->addWidget(temperatures, 1, 2);
         break;
     }
@@ -584,6 +586,8 @@ void TForm2::BuildTablePage(QWidget* page, int table) {
     for (int i = 0; i < 3; ++i) {
         auto* b = MakeButton(page, names[i], captionsText[i]);
         b->setMinimumWidth(100);
+        const std::string handler = std::string(names[i]) + "Click";
+        connect(b, &QPushButton::clicked, this, [this, handler] { Click(handler); });
         buttons->addWidget(b);
     }
     buttons->addStretch(1);

@@ -1,8 +1,10 @@
 // Win32 backend of the serial channel. Compiled only on Windows.
+#include "serial/ReadFailures.h"
 #include "serial/SerialDevice.h"
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 
 namespace quellon {
@@ -19,6 +21,12 @@ std::wstring Widen(const std::string& s) {
         MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
     }
     return w;
+}
+
+double NowMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 std::string Reason(DWORD err) {
@@ -47,6 +55,7 @@ public:
             return false;
         }
         m_handle = h;
+        m_failures.OnSuccess();
         if (!Configure(baud)) {
             why = "refuses the line settings";
             Close();
@@ -77,15 +86,32 @@ public:
             return ReadStatus::Gone;
         }
         DWORD n = 0;
+        const double start = NowMs();
         if (!ReadFile(m_handle, buffer, static_cast<DWORD>(capacity), &n, nullptr)) {
             const DWORD err = GetLastError();
-            return (err == ERROR_BAD_COMMAND || err == ERROR_DEVICE_REMOVED ||
-                    err == ERROR_OPERATION_ABORTED)
-                       ? ReadStatus::Gone
-                       : ReadStatus::Timeout;
+            if (err == ERROR_BAD_COMMAND || err == ERROR_DEVICE_REMOVED ||
+                err == ERROR_OPERATION_ABORTED) {
+                return ReadStatus::Gone;
+            }
+            // Any other error (ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE after an unplug...):
+            // wait before the next try, and give the device up if it keeps failing.
+            const ReadFailures::Decision d = m_failures.OnError(start);
+            if (d.gone) {
+                return ReadStatus::Gone;
+            }
+            Sleep(static_cast<DWORD>(d.waitMs));
+            return ReadStatus::Timeout;
         }
+        m_failures.OnSuccess();
         got = static_cast<int>(n);
-        return n > 0 ? ReadStatus::Data : ReadStatus::Timeout;
+        if (n > 0) {
+            return ReadStatus::Data;
+        }
+        // A driver that ignores the read timeout returns at once: keep the 1 ms tick.
+        if (const int wait = ReadFailures::IdleWaitMs(NowMs() - start); wait > 0) {
+            Sleep(static_cast<DWORD>(wait));
+        }
+        return ReadStatus::Timeout;
     }
 
     bool Write(const std::uint8_t* bytes, int count) override {
@@ -129,6 +155,7 @@ private:
     }
 
     HANDLE m_handle = nullptr;
+    ReadFailures m_failures;
 };
 
 } // namespace

@@ -34,8 +34,10 @@ void TFrmComms::FormShow() {
         }
         char line[16];
         std::snprintf(line, sizeof line, "COM%02d", i);
-        // The device path follows the number, so the user can tell the ports apart.
-        Comport->addItem(QString(line) + " " + QString::fromStdString(channel->DevicePath()));
+        // The device path follows the number in brackets, so that a user can tell the ports
+        // apart; SetCommsClick reads the number back from the first five characters.
+        Comport->addItem(QString(line) + "  (" + QString::fromStdString(channel->DevicePath()) +
+                         ")");
     }
     m_chosen = 1;
 }

@@ -470,8 +470,6 @@ TEST(ParameterMap, SingleCommandActions) {
         {"Button72Click", {"value i %x csRed"}},
         {"Button73Click", {"value j %x csGreen"}},
         {"Button74Click", {"value k %x csBlue"}},
-        {"Button94Click", {"stop", "wait 50", "ack co", "wait 50", "read Button97", "start"}},
-        {"Button95Click", {"stop", "wait 50", "ack cp", "wait 50", "read Button101", "start"}},
     };
     ASSERT_EQ(SingleCommandActions().size(), std::size(cases));
     for (const auto& c : cases) {
@@ -493,23 +491,11 @@ TEST(ParameterMap, SingleCommandActions) {
                 steps.push_back(std::string("read ") + s.text);
                 ASSERT_EQ(RowsByReadButton(s.text).size(), 1u) << s.text;
                 break;
-            case ActionStepKind::Acknowledged:
-                steps.push_back(std::string("ack ") + s.text);
-                break;
-            case ActionStepKind::StopReadout:
-                steps.push_back("stop");
-                break;
-            case ActionStepKind::StartReadout:
-                steps.push_back("start");
-                break;
             }
         }
         EXPECT_EQ(steps, c.steps) << c.handler;
     }
     EXPECT_STREQ(ActionByHandler("Button85Click")->caption, "Reload");
-    EXPECT_STREQ(ActionByControl("Coarse1")->handler, "Button94Click");
-    EXPECT_STREQ(ActionByControl("Coarse1")->shortcut, "Ctrl+C");
-    EXPECT_STREQ(ActionByControl("Fine1")->shortcut, "Ctrl+F");
     EXPECT_EQ(ActionByHandler("Button99Click"), nullptr);
 }
 

@@ -111,8 +111,8 @@ TEST_F(Startup, TwoSilentPortsAskTheUserAndSetWithoutSelectionDoesNothing) {
     QTimer::singleShot(20, act);
     Launch();
     ASSERT_TRUE(checked);
-    EXPECT_EQ(lines, (QStringList{"COM02 " + QString::fromStdString(com2.SlavePath()),
-                                  "COM09 " + QString::fromStdString(com9.SlavePath())}));
+    EXPECT_EQ(lines, (QStringList{"COM02  (" + QString::fromStdString(com2.SlavePath()) + ")",
+                                  "COM09  (" + QString::fromStdString(com9.SlavePath()) + ")"}));
     EXPECT_TRUE(stayedOpen) << "\"Set\" with nothing selected does nothing";
     EXPECT_FALSE(Form1()->isVisible()) << "closing the dialog ends the program without a message";
 }

@@ -76,13 +76,16 @@ std::string ConfiguratorSide::CollectUntilQuiet(int quietMs, int maxMs) {
     const double start = sim::SteadyNowMs();
     double lastChange = start;
     int last = 0;
+    // Before the first byte the line must stay quiet longer: on a loaded machine the sensor's
+    // thread may start its reply late, and a reply cut off here would land in the next one.
+    const int firstQuietMs = quietMs > kFirstByteQuietMs ? quietMs : kFirstByteQuietMs;
     while (sim::SteadyNowMs() - start < maxMs) {
         WaitMs(2);
         const int n = channel->ReceivedCount();
         if (n != last) {
             last = n;
             lastChange = sim::SteadyNowMs();
-        } else if (sim::SteadyNowMs() - lastChange >= quietMs) {
+        } else if (sim::SteadyNowMs() - lastChange >= (last == 0 ? firstQuietMs : quietMs)) {
             break;
         }
     }

@@ -47,6 +47,7 @@ public:
     bool EnterBootloader(const sim::VirtualSensor& sensor);
 
 private:
+    static constexpr int kFirstByteQuietMs = 400;
     std::string CollectUntilQuiet(int quietMs, int maxMs);
 
     PortTable m_ports;
