@@ -156,12 +156,23 @@ std::uint16_t HexFile::ReadHexRecord(std::uint8_t* destination, std::size_t capa
 // ---- FirmwareImage ------------------------------------------------------------------------
 
 void FirmwareImage::Fill() {
-    for (std::uint32_t k = 0; k < kSize; k += 4) {
+    for (std::uint32_t k = m_dirtyLow & ~3u; k < m_dirtyHigh && k + 3 < kSize; k += 4) {
         m_bytes[k] = 0xFF;
         m_bytes[k + 1] = 0xFF;
         m_bytes[k + 2] = 0xFF;
         m_bytes[k + 3] = 0x00;
     }
+    m_dirtyLow = kSize;
+    m_dirtyHigh = 0;
+}
+
+void FirmwareImage::Place(std::uint32_t address, const std::uint8_t* bytes, std::size_t count) {
+    if (count == 0) {
+        return;
+    }
+    std::memcpy(m_bytes.data() + address, bytes, count);
+    m_dirtyLow = std::min(m_dirtyLow, address);
+    m_dirtyHigh = std::max(m_dirtyHigh, static_cast<std::uint32_t>(address + count));
 }
 
 HexImageExtent LoadHexImage(HexFile& file, FirmwareImage& image) {
@@ -198,7 +209,7 @@ HexImageExtent LoadHexImage(HexFile& file, FirmwareImage& image) {
                 static_cast<std::uint64_t>(full) + n > FirmwareImage::kSize) {
                 break;
             }
-            std::memcpy(image.Data() + full, data, n);
+            image.Place(full, data, n);
             high = std::max(high, static_cast<std::uint32_t>(full + n));
             low = std::min(low, full);
             break;

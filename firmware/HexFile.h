@@ -75,19 +75,27 @@ public:
     // Data at this full address or above (configuration fuses) is not part of the image.
     static constexpr std::uint32_t kFuseArea = 0x7FC000;
 
-    FirmwareImage() : m_bytes(kSize) { Fill(); }
+    FirmwareImage() : m_bytes(kSize) {
+        m_dirtyLow = 0;
+        m_dirtyHigh = kSize;
+        Fill();
+    }
 
     // The erased pattern: every group of four bytes reads FF FF FF 00.
     static std::uint8_t PatternByte(std::uint32_t address) {
         return (address % 4) == 3 ? 0x00 : 0xFF;
     }
+    // Puts the pattern back (only over what was placed since the last fill).
     void Fill();
-    std::uint8_t* Data() { return m_bytes.data(); }
+    // Copies `count` bytes to `address`; the caller keeps them inside the image.
+    void Place(std::uint32_t address, const std::uint8_t* bytes, std::size_t count);
     const std::uint8_t* Data() const { return m_bytes.data(); }
     std::uint8_t At(std::uint32_t address) const { return m_bytes[address]; }
 
 private:
     std::vector<std::uint8_t> m_bytes;
+    std::uint32_t m_dirtyLow = 0; // placed bytes since the last fill lie in [low, high)
+    std::uint32_t m_dirtyHigh = 0;
 };
 
 // What a load found: the extent rounded out to multiples of 4, and the CRC-16/XMODEM over
