@@ -58,7 +58,7 @@ protected:
     }
 
     std::string WriteHex(const std::string& name, const std::string& text) {
-        const std::string path = ::testing::TempDir() + "e2e-" + name + ".hex";
+        std::string path = ::testing::TempDir() + "e2e-" + name + ".hex";
         EXPECT_TRUE(WriteTextFile(path, text));
         return path;
     }
@@ -233,6 +233,7 @@ TEST_F(Upgrade, BlocksOfTenRecordsAndTheVerifyRequestCarryTheImageCrc) {
     ASSERT_GE(found, 0);
     data.back()[14] = static_cast<std::uint8_t>(found >> 8);
     data.back()[15] = static_cast<std::uint8_t>(found & 0xff);
+    lines.reserve(26);
     for (int i = 0; i < 25; ++i) {
         lines.push_back(HexLine(0, static_cast<std::uint16_t>(0x1000 + i * 16),
                                 data[static_cast<std::size_t>(i)]));
