@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <ctime>
 
 namespace quellon {
 
@@ -88,6 +89,7 @@ TForm1::TForm1(AppForms& forms, QWidget* parent) : QMainWindow(parent), m_forms(
 
 TForm1::~TForm1() {
     // The firmware image file is closed with the window; the channels stay with the table.
+    m_hexFile.Close();
 }
 
 void TForm1::BuildDisplay() {
@@ -257,11 +259,6 @@ void TForm1::BuildMenu() {
     }
     Engineering1->menuAction()->setVisible(service);
     Bootloader1->menuAction()->setVisible(service);
-    // The single bootloader steps come with the firmware upgrade; until then only "Mode"
-    // (identify, then reboot into the bootloader) is offered.
-    for (QAction* a : {Version1, Erase1, Program1, Run1, ReadCrc1}) {
-        a->setVisible(false);
-    }
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -274,6 +271,10 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (m_upgrading) {
+        event->ignore(); // the sensor is between two firmwares: the upgrade ends first
+        return;
+    }
     m_closing = true;
     FormClose();
     event->accept();
@@ -353,6 +354,7 @@ void TForm1::FormClose() {
         WaitMs(20);
         SendCommand("");
     }
+    m_hexFile.Close();
     m_ports.debugLog.Close();
 }
 
@@ -554,22 +556,116 @@ void TForm1::RestoreDefaults(const char* command) {
 }
 
 void TForm1::Exit1Click() {
+    if (m_upgrading) {
+        return;
+    }
+    m_hexFile.Close();
     close();
     FormClose();
 }
 
-void TForm1::Mode1Click() {
-    if (IdentifySensor(1)) {
-        RebootSensor();
-    }
+// ---- Firmware upgrade and bootloader steps -------------------------------------------------
+
+UpgradeEnvironment TForm1::UpgradeEnv() {
+    return UpgradeEnvironment{
+        m_exchange,
+        *this,
+        *m_forms.Prompts,
+        m_hexFile,
+        *m_image,
+        [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); },
+        [this] {
+            GaugeCoarse->SetProgress(0);
+            GaugeFine->SetProgress(0);
+            Edit3->setText("---");
+            QCoreApplication::processEvents();
+        },
+        [this] { m_failures = 0; },
+        [this](std::string& pathOrError) {
+            // The sensor's settings go into the working folder before it is rebooted into
+            // its bootloader, so that a failed upgrade never loses them.
+            if (!m_forms.Form2) {
+                pathOrError = "the configuration window does not exist";
+                return false;
+            }
+            return BackupConfiguration(FileContext(), std::time(nullptr), {}, pathOrError);
+        }};
 }
 
-void TForm1::Version1Click() {}
-void TForm1::Erase1Click() {}
-void TForm1::Program1Click() {}
-void TForm1::Run1Click() {}
-void TForm1::ReadCrc1Click() {}
-void TForm1::SensorUpgrade1Click() {}
+void TForm1::RunFirmwareOperation(const std::function<void()>& operation) {
+    if (m_upgrading) {
+        return;
+    }
+    m_upgrading = true;
+    m_exchange.SetProgress(m_forms.Form3);
+    // The other windows' polls would put text commands on the bootloader's line and clear
+    // its acknowledgements from the receive buffer.
+    QTimer* others[] = {m_forms.Form2 ? m_forms.Form2->Timer1 : nullptr,
+                        m_forms.Form4 ? m_forms.Form4->Timer1 : nullptr};
+    bool wasActive[2] = {false, false};
+    for (int i = 0; i < 2; ++i) {
+        if (others[i]) {
+            wasActive[i] = others[i]->isActive();
+            others[i]->stop();
+        }
+    }
+    operation();
+    for (int i = 0; i < 2; ++i) {
+        if (others[i] && wasActive[i]) {
+            others[i]->start();
+        }
+    }
+    m_upgrading = false;
+}
+
+void TForm1::SensorUpgrade1Click() {
+    RunFirmwareOperation([this] {
+        UpgradeEnvironment env = UpgradeEnv();
+        m_lastUpgrade = SensorUpgrade(env);
+    });
+}
+
+void TForm1::Mode1Click() {
+    RunFirmwareOperation([this] {
+        UpgradeEnvironment env = UpgradeEnv();
+        EnterBootloaderMode(env, Timer1->isActive());
+    });
+}
+
+void TForm1::Version1Click() {
+    RunFirmwareOperation([this] {
+        UpgradeEnvironment env = UpgradeEnv();
+        RunBootloaderStep(env, BootloaderStep::Version);
+    });
+}
+
+void TForm1::Erase1Click() {
+    RunFirmwareOperation([this] {
+        UpgradeEnvironment env = UpgradeEnv();
+        RunBootloaderStep(env, BootloaderStep::Erase);
+    });
+}
+
+void TForm1::Program1Click() {
+    RunFirmwareOperation([this] {
+        UpgradeEnvironment env = UpgradeEnv();
+        RunBootloaderStep(env, BootloaderStep::Program);
+    });
+}
+
+void TForm1::Run1Click() {
+    RunFirmwareOperation([this] {
+        UpgradeEnvironment env = UpgradeEnv();
+        RunBootloaderStep(env, BootloaderStep::Run);
+    });
+}
+
+void TForm1::ReadCrc1Click() {
+    RunFirmwareOperation([this] {
+        UpgradeEnvironment env = UpgradeEnv();
+        RunBootloaderStep(env, BootloaderStep::ReadCrc);
+    });
+}
 
 void TForm1::About1Click() {
     m_forms.Form7->show();

@@ -1,6 +1,8 @@
 #pragma once
 // The main window: finds the sensor, shows its live readings and carries the main menu.
 #include "common/AppForms.h"
+#include "firmware/HexFile.h"
+#include "firmware/Upgrade.h"
 #include "serial/Acknowledged.h"
 #include "serial/CommandExchange.h"
 #include "serial/Discovery.h"
@@ -10,6 +12,8 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 class QAction;
@@ -148,6 +152,11 @@ public:
     // The feature word as the configuration window last read it.
     std::uint16_t FeatureWord() const;
 
+    // The firmware file and image of the upgrade and the bootloader steps.
+    HexFile& FirmwareFile() { return m_hexFile; }
+    bool Upgrading() const { return m_upgrading; }
+    UpgradeResult LastUpgradeResult() const { return m_lastUpgrade; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -159,6 +168,10 @@ private:
     void ShowLiveStatus(int coarse, int fine, int oil, int temperature, int status);
     void FeaturesReadAndApply();
     ConfigFileContext FileContext();
+    UpgradeEnvironment UpgradeEnv();
+    // Runs a bootloader operation with the other windows' polls held and no second one
+    // started meanwhile.
+    void RunFirmwareOperation(const std::function<void()>& operation);
 
     AppForms& m_forms;
     PortTable m_ports;
@@ -168,6 +181,10 @@ private:
     bool m_shown = false;
     bool m_searchDone = false;
     bool m_closing = false; // the window was closed: a search in progress gives up
+    HexFile m_hexFile;
+    std::unique_ptr<FirmwareImage> m_image = std::make_unique<FirmwareImage>();
+    bool m_upgrading = false; // an upgrade or bootloader step is running
+    UpgradeResult m_lastUpgrade = UpgradeResult::Cancelled;
 };
 
 } // namespace quellon

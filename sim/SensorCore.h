@@ -2,6 +2,7 @@
 // Inside the virtual sensor: the state that the sensor's thread and the API share, guarded
 // by one mutex. Transport and pacing live in VirtualSensor.cpp, the application firmware in
 // Application.cpp, the bootloader in Bootloader.cpp.
+#include "sim/BootFrameAssembler.h"
 #include "sim/BootloaderImage.h"
 #include "sim/SensorMemory.h"
 #include "sim/VirtualSensor.h"
@@ -67,8 +68,8 @@ struct VirtualSensor::Impl {
     std::deque<Pending> pending;
     double rxLineFree = 0;
     bool inFrame = false;
-    bool escape = false;
     std::vector<std::uint8_t> frame;
+    BootFrameAssembler bootFrame; // the bootloader's frames
     double frameStart = 0;
 
     // Send side.

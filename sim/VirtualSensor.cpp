@@ -142,8 +142,8 @@ void VirtualSensor::Impl::Trace(const std::string& line) {
 void VirtualSensor::Impl::ResetReceiver() {
     pending.clear();
     inFrame = false;
-    escape = false;
     frame.clear();
+    bootFrame.Reset();
 }
 
 void VirtualSensor::Impl::EnterMode(Mode m, double now) {
@@ -292,50 +292,35 @@ struct Worker {
     }
 
     void BootByte(const VirtualSensor::Impl::Pending& p) {
-        if (!s.inFrame) {
-            if (p.value == kSoh) {
-                s.inFrame = true;
-                s.escape = false;
-                s.frame.assign(1, kSoh);
-                s.frameStart = p.arrival;
-            }
-            return;
-        }
-        s.frame.push_back(p.value);
-        if (s.escape) {
-            s.escape = false;
-        } else if (p.value == kDle) {
-            s.escape = true;
-        } else if (p.value == kSoh) {
-            s.frame.assign(1, kSoh); // a new frame starts
+        using Event = BootFrameAssembler::Event;
+        const Event e = s.bootFrame.Push(p.value);
+        if (e == Event::Started) {
             s.frameStart = p.arrival;
-        } else if (p.value == kEot) {
-            s.inFrame = false;
-            const auto payload = UnframeBootloader(s.frame);
-            ReceivedFrame f;
-            f.kind = ReceivedFrame::Kind::Bootloader;
-            f.raw = s.frame;
-            f.valid = payload.has_value();
-            if (payload) {
-                f.payload = *payload;
-            }
-            f.timeMs = s.frameStart;
-            f.endMs = p.done;
-            f.baud = p.baud;
-            s.frames.push_back(f);
-            Cap(s.frames, kFrameLogLimit);
-            if (!payload) {
-                s.Trace("rx " + std::to_string(p.baud) +
-                        " frame with a bad CRC ignored: " + Hex(s.frame));
-                return;
-            }
-            s.Trace("rx " + std::to_string(p.baud) + " frame " + Hex(*payload));
-            s.HandleBootloader(*payload, p.done);
             return;
         }
-        if (s.frame.size() > kFrameArea) {
-            s.inFrame = false;
+        if (e != Event::Complete) {
+            return;
         }
+        const std::vector<std::uint8_t>& raw = s.bootFrame.Frame();
+        const auto payload = UnframeBootloader(raw);
+        ReceivedFrame f;
+        f.kind = ReceivedFrame::Kind::Bootloader;
+        f.raw = raw;
+        f.valid = payload.has_value();
+        if (payload) {
+            f.payload = *payload;
+        }
+        f.timeMs = s.frameStart;
+        f.endMs = p.done;
+        f.baud = p.baud;
+        s.frames.push_back(f);
+        Cap(s.frames, kFrameLogLimit);
+        if (!payload) {
+            s.Trace("rx " + std::to_string(p.baud) + " frame with a bad CRC ignored: " + Hex(raw));
+            return;
+        }
+        s.Trace("rx " + std::to_string(p.baud) + " frame " + Hex(*payload));
+        s.HandleBootloader(*payload, p.done);
     }
 
     void Advance(double now) {

@@ -1,0 +1,212 @@
+#include "firmware/Upgrade.h"
+
+#include "serial/Discovery.h"
+
+namespace quellon {
+
+namespace {
+
+void SetLineSpeed(UpgradeEnvironment& env, int baud, int settleMs) {
+    if (TCommsThread* channel = env.exchange.Ports().SensorChannel()) {
+        (void)channel->SetBaudRate(baud);
+    }
+    WaitMs(settleMs);
+}
+
+void Fail(UpgradeEnvironment& env, const char* text) {
+    env.exchange.Ports().debugLog.Write("\nUpgrade failed: %s", text);
+    env.prompts.Message("Error", text, PromptButtons::Ok);
+}
+
+// Checks the open file whole; on a refusal closes it and says why.
+bool Check(UpgradeEnvironment& env, HexCheck& check) {
+    check = CheckHexFile(env.file);
+    if (!check.ok) {
+        env.exchange.Ports().debugLog.Write("\nHex file %s refused: %s", env.file.Path().c_str(),
+                                            check.problem.c_str());
+        env.file.Close();
+        env.prompts.Message("Error", "Cannot import hex file", PromptButtons::Ok, check.problem);
+        return false;
+    }
+    env.exchange.Ports().debugLog.Write("\nHex file %s: %d records, %d data records",
+                                        env.file.Path().c_str(), check.records, check.dataRecords);
+    return true;
+}
+
+// Asks for the file, opens it and checks it whole: Programmed stands for "ready".
+UpgradeResult OpenAndCheck(UpgradeEnvironment& env, bool tellCancel, HexCheck& check) {
+    if (!OpenHexFile(env.file, env.prompts)) {
+        if (tellCancel) {
+            env.prompts.Message("Error", "Firmware upgrade cancelled", PromptButtons::Ok);
+        }
+        return UpgradeResult::Cancelled;
+    }
+    if (!env.file.Rewind()) {
+        env.file.Close();
+        env.prompts.Message("Error", "Cannot import hex file", PromptButtons::Ok);
+        return UpgradeResult::BadFile;
+    }
+    return Check(env, check) ? UpgradeResult::Programmed : UpgradeResult::BadFile;
+}
+
+} // namespace
+
+const char* UpgradeResultName(UpgradeResult result) {
+    switch (result) {
+    case UpgradeResult::Cancelled:
+        return "cancelled";
+    case UpgradeResult::BadFile:
+        return "bad file";
+    case UpgradeResult::BackupDeclined:
+        return "backup declined";
+    case UpgradeResult::NoBootloader:
+        return "no bootloader";
+    case UpgradeResult::EraseFailed:
+        return "erase failed";
+    case UpgradeResult::ProgramFailed:
+        return "program failed";
+    case UpgradeResult::VerifyFailed:
+        return "verify failed";
+    case UpgradeResult::Programmed:
+        return "programmed";
+    }
+    return "?";
+}
+
+UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
+    TraceLog& trace = env.exchange.Ports().debugLog;
+    env.file.Close(); // a file a single step left open
+    HexCheck check;
+    if (const UpgradeResult ready = OpenAndCheck(env, true, check);
+        ready != UpgradeResult::Programmed) {
+        return ready;
+    }
+
+    env.poll.StopPoll();
+    WaitMs(100);
+    if (env.clearDisplay) {
+        env.clearDisplay();
+    }
+
+    std::string backupPath;
+    if (IdentifySensor(env.exchange, 5, env.setTitle)) {
+        // The sensor runs its application: keep its settings before they are at risk.
+        if (env.backup) {
+            std::string pathOrError;
+            if (env.backup(pathOrError)) {
+                backupPath = pathOrError;
+                trace.Write("\nConfiguration backup %s", backupPath.c_str());
+            } else {
+                trace.Write("\nConfiguration backup failed: %s", pathOrError.c_str());
+                if (env.prompts.Message("Confirmation",
+                                        "The configuration could not be backed up. Continue "
+                                        "with the upgrade?",
+                                        PromptButtons::YesNo, pathOrError) != PromptAnswer::Yes) {
+                    env.file.Close();
+                    if (env.resetFailures) {
+                        env.resetFailures();
+                    }
+                    env.poll.StartPoll();
+                    return UpgradeResult::BackupDeclined;
+                }
+            }
+        }
+        env.exchange.UnlockSensor();
+        env.exchange.RebootSensor();
+    }
+
+    SetLineSpeed(env, kBootloaderBaud, 100);
+    Bootloader boot(env.exchange, env.file, env.image);
+    UpgradeResult result = UpgradeResult::Programmed;
+    if (!boot.ReadBootloaderVersion()) {
+        result = UpgradeResult::NoBootloader;
+        Fail(env, "Cannot read Bootloader version");
+    } else if (!boot.EraseApplication()) {
+        result = UpgradeResult::EraseFailed;
+        Fail(env, "Cannot erase application");
+    } else if (!boot.ProgramApplication(check.records)) {
+        result = UpgradeResult::ProgramFailed;
+        Fail(env, "Cannot program application");
+    } else if (!boot.VerifyApplication()) {
+        result = UpgradeResult::VerifyFailed;
+        Fail(env, "Cannot verify application");
+    } else {
+        boot.RunApplication();
+        trace.Write("\nUpgrade: %d blocks, image %06x-%06x, crc %04x", boot.BlocksSent(),
+                    static_cast<unsigned>(boot.LastExtent().start),
+                    static_cast<unsigned>(boot.LastExtent().end), boot.LastExtent().crc);
+        env.prompts.Message("Success", "Application programmed", PromptButtons::Ok,
+                            backupPath.empty() ? std::string()
+                                               : "Configuration backup: " + backupPath);
+        SetLineSpeed(env, kApplicationBaud, 10);
+        IdentifySensor(env.exchange, 5, env.setTitle);
+        if (env.resetFailures) {
+            env.resetFailures();
+        }
+        env.poll.StartPoll();
+    }
+    SetLineSpeed(env, kApplicationBaud, 10);
+    env.file.Close();
+    return result;
+}
+
+bool RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
+    static const char* const kNames[] = {"Version", "Erase", "Program", "Run", "Read Crc"};
+    const char* name = kNames[static_cast<int>(step)];
+    HexCheck check;
+    const bool needsFile = step == BootloaderStep::Program || step == BootloaderStep::ReadCrc;
+    if (needsFile) {
+        // The file an earlier step opened is checked again: it may have changed since.
+        const bool ready = env.file.IsOpen()
+                               ? Check(env, check)
+                               : OpenAndCheck(env, false, check) == UpgradeResult::Programmed;
+        if (!ready) {
+            return false;
+        }
+    }
+    env.poll.StopPoll();
+    SetLineSpeed(env, kBootloaderBaud, 100);
+    Bootloader boot(env.exchange, env.file, env.image);
+    bool ok = true;
+    switch (step) {
+    case BootloaderStep::Version:
+        ok = boot.ReadBootloaderVersion();
+        break;
+    case BootloaderStep::Erase:
+        ok = boot.EraseApplication();
+        break;
+    case BootloaderStep::Program:
+        ok = boot.ProgramApplication(check.records);
+        break;
+    case BootloaderStep::Run:
+        boot.RunApplication();
+        break;
+    case BootloaderStep::ReadCrc:
+        ok = boot.VerifyApplication();
+        break;
+    }
+    SetLineSpeed(env, kApplicationBaud, 10);
+    env.exchange.Ports().debugLog.Write("\nBootloader %s: %s", name, ok ? "ok" : "failed");
+    if (step == BootloaderStep::Run) {
+        if (env.resetFailures) {
+            env.resetFailures();
+        }
+        env.poll.StartPoll();
+    }
+    return ok;
+}
+
+bool EnterBootloaderMode(UpgradeEnvironment& env, bool pollWasRunning) {
+    env.poll.StopPoll(); // no poll between the identification and the reboot
+    if (!IdentifySensor(env.exchange, 1, env.setTitle)) {
+        if (pollWasRunning) {
+            env.poll.StartPoll();
+        }
+        return false;
+    }
+    env.exchange.RebootSensor();
+    env.exchange.Ports().debugLog.Write("\nBootloader Mode: rebooted into the bootloader");
+    return true;
+}
+
+} // namespace quellon

@@ -1,0 +1,67 @@
+#pragma once
+// The firmware upgrade as one operation, and the bootloader menu's single steps. The main
+// window hands in its link, its live poll, the prompts and a few small callbacks; the
+// window itself only asks, calls and shows.
+#include "common/UserPrompts.h"
+#include "firmware/Bootloader.h"
+#include "firmware/HexFile.h"
+#include "serial/CommandExchange.h"
+#include "serial/SensorLink.h"
+
+#include <functional>
+#include <string>
+
+namespace quellon {
+
+struct UpgradeEnvironment {
+    CommandExchange& exchange;
+    PollTimer& poll; // the main window's live poll
+    UserPrompts& prompts;
+    HexFile& file;
+    FirmwareImage& image;
+    // Receives the window title after each good identification.
+    std::function<void(const std::string&)> setTitle;
+    // Debris gauges to 0, oil box to "---", pending events processed.
+    std::function<void()> clearDisplay;
+    // The live poll's failure counter back to 0.
+    std::function<void()> resetFailures;
+    // Optional: saves the sensor's configuration while it still runs its application, just
+    // before it is rebooted into its bootloader. True with the file's path in the argument,
+    // or false with the reason.
+    std::function<bool(std::string& pathOrError)> backup;
+};
+
+enum class UpgradeResult {
+    Cancelled,      // no file chosen, or it could not be opened
+    BadFile,        // refused before anything was sent
+    BackupDeclined, // the backup failed and the user chose not to go on
+    NoBootloader,   // "Cannot read Bootloader version"
+    EraseFailed,
+    ProgramFailed,
+    VerifyFailed,
+    Programmed
+};
+
+const char* UpgradeResultName(UpgradeResult result);
+
+// "Sensor Upgrade": choose and check the file; stop the live poll; reboot a sensor that
+// answers in its application into its bootloader; at 57600 baud read the bootloader's
+// version, erase, program, verify and start the application; back at 19200 identify the new
+// firmware and run the live poll again. The first failed step ends it with its message;
+// the line always returns to 19200 and the file is closed.
+UpgradeResult SensorUpgrade(UpgradeEnvironment& env);
+
+enum class BootloaderStep { Version, Erase, Program, Run, ReadCrc };
+
+// One step of the bootloader menu, at 57600 baud and back to 19200. "Program" and "Read Crc"
+// ask for a file when none is open and check it first; the file then stays open for the
+// next step. The live poll stays off while the sensor is in its bootloader and runs again
+// after "Run". The result goes to the trace only.
+bool RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step);
+
+// "Mode": when the sensor answers one identification, reboots it into its bootloader; the
+// live poll stays off then (the sensor no longer answers it). Without an answer the poll
+// runs again if it was running.
+bool EnterBootloaderMode(UpgradeEnvironment& env, bool pollWasRunning);
+
+} // namespace quellon
