@@ -13,7 +13,11 @@
 #include <QLineSeries>
 #include <QPushButton>
 
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace quellon;
 using namespace quellon::test;
@@ -360,4 +364,62 @@ TEST_F(Reporting, DeliveredWindowHidesTheServiceGroup) {
     EXPECT_TRUE(F4()->Open1->isVisible());
     EXPECT_EQ(F4()->FootLabel->text(), "All charts show last 60 seconds of data");
     EXPECT_EQ(F4()->size(), QSize(1616, 1096));
+}
+
+TEST(ReportingProcess, KilledMidMeasurementKeepsEverySampleInBothFiles) {
+    sim::VirtualSensor sensor;
+    std::string error;
+    ASSERT_TRUE(sensor.Start(&error)) << error;
+    const std::string dir = ::testing::TempDir() + "qc-kill-" + std::to_string(getpid());
+    mkdir(dir.c_str(), 0755);
+    const std::string raw = dir + "/rawdata.csv";
+    const std::string log = dir + "/log.csv";
+    std::remove(raw.c_str());
+    std::remove(log.c_str());
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) {
+            _exit(127);
+        }
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const std::string port = "COM3=" + sensor.SlavePath();
+        execl(QUELLON_REPORTING_RUN_PATH, QUELLON_REPORTING_RUN_PATH, "--port", port.c_str(),
+              "--log", log.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // Wait for four records, then kill it in the middle of the next second.
+    bool sampled = false;
+    for (int i = 0; i < 3000 && !sampled; ++i) {
+        sampled = Lines(ReadText(raw)).size() >= 2 + 4;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(pid, SIGKILL);
+    const double killedAt = sim::SteadyNowMs();
+    waitpid(pid, nullptr, 0);
+    ASSERT_TRUE(sampled) << ReadText(raw);
+    // Every "a" whose reply had reached the configurator well before the kill is in both files.
+    int answered = 0;
+    for (const auto& r : sensor.Replies()) {
+        if (r.bytes.size() >= 5 && r.bytes[3] == 'a' && r.endMs + 50 < killedAt) {
+            ++answered;
+        }
+    }
+    sensor.Stop();
+    const auto rawLines = Lines(ReadText(raw));
+    const auto logLines = Lines(ReadText(log));
+    ASSERT_GE(rawLines.size(), 2u);
+    ASSERT_GE(logLines.size(), 1u);
+    const int records = static_cast<int>(rawLines.size()) - 2;
+    EXPECT_GE(records, 4);
+    EXPECT_GE(records, answered) << "no sample answered before the kill is missing";
+    EXPECT_LE(records, answered + 1);
+    EXPECT_EQ(static_cast<int>(logLines.size()) - 1, records) << ReadText(log);
+    for (std::size_t i = 2; i < rawLines.size(); ++i) {
+        EXPECT_EQ(Columns(rawLines[i]).size(), 19u) << rawLines[i];
+    }
+    for (std::size_t i = 1; i < logLines.size(); ++i) {
+        EXPECT_EQ(Columns(logLines[i]).size(), 20u) << logLines[i];
+    }
 }
