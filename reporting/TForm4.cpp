@@ -274,6 +274,7 @@ QWidget* TForm4::MakeChart(Chart& c, const char* name, const char* title,
     c.x = new QValueAxis(c.chart);
     c.y = new QValueAxis(c.chart);
     c.x->setLabelFormat("%d");
+    c.y->setLabelFormat("%g");
     c.x->setRange(0, 60);
     c.y->setRange(0, 1);
     for (QValueAxis* a : {c.x, c.y}) {
