@@ -93,6 +93,15 @@ protected:
         EXPECT_EQ(Form1()->lbComms->text(), "Comms:Ok");
         return s;
     }
+    // One sample that the sensor answered: a reply delayed past its budget on a loaded
+    // machine costs a tick (as in use), so try a few ticks.
+    void GoodSample() {
+        const std::size_t before = Lines(ReadText(rawPath)).size();
+        for (int i = 0; i < 5 && Lines(ReadText(rawPath)).size() == before; ++i) {
+            F4()->Button1Click();
+        }
+        ASSERT_EQ(Lines(ReadText(rawPath)).size(), before + 1) << "the sensor never answered";
+    }
     std::vector<QLineSeries*> AllSeries() {
         TForm4* f = F4();
         return {f->Series1,     f->Series2,      f->LineSeries1,  f->LineSeries2,  f->LineSeries3,
@@ -157,7 +166,7 @@ TEST_F(Reporting, BoxesChartsAndBothFilesCarryTheRecordsValues) {
     for (const auto& c : cases) {
         sensor.UnpinAll();
         sensor.PinLive(c.field, c.value);
-        F4()->Button1Click();
+        GoodSample();
         EXPECT_EQ(c.box->text().toStdString(), c.shown) << c.written;
         if (c.series) {
             ASSERT_GT(c.series->count(), 0);
@@ -184,16 +193,21 @@ TEST_F(Reporting, SeriesGrowToSixtyOnePointsThenScroll) {
     StartSensor();
     ShowWindow(false);
     F4()->Button3Click();
-    std::vector<double> secondBefore;
-    for (int i = 0; i < 62; ++i) {
-        if (i == 61) {
-            for (QLineSeries* s : AllSeries()) {
-                ASSERT_EQ(s->count(), 61) << s->objectName().toStdString();
-                secondBefore.push_back(s->at(1).y());
-            }
+    // Counts good samples by the records of rawdata.csv: a reply that a loaded machine
+    // delays past its budget costs a sample, not the test.
+    auto sampleUntil = [&](std::size_t records) {
+        for (int i = 0; i < 200 && Lines(ReadText(rawPath)).size() < 2 + records; ++i) {
+            F4()->Button1Click();
         }
-        F4()->Button1Click();
+        ASSERT_EQ(Lines(ReadText(rawPath)).size(), 2 + records);
+    };
+    sampleUntil(61);
+    std::vector<double> secondBefore;
+    for (QLineSeries* s : AllSeries()) {
+        ASSERT_EQ(s->count(), 61) << s->objectName().toStdString();
+        secondBefore.push_back(s->at(1).y());
     }
+    sampleUntil(62);
     EXPECT_EQ(F4()->PointLimit(), 60);
     std::size_t k = 0;
     for (QLineSeries* s : AllSeries()) {
@@ -253,7 +267,9 @@ TEST_F(Reporting, FilesThatCannotBeCreatedAreNamedAndSamplingGoesOn) {
     F4()->Open1->trigger();
     EXPECT_FALSE(F4()->LogOpen());
     EXPECT_TRUE(F4()->StatusText().contains("log.csv"));
-    F4()->Button1Click();
+    for (int i = 0; i < 5 && F4()->Edit7->text().isEmpty(); ++i) {
+        F4()->Button1Click();
+    }
     EXPECT_FALSE(F4()->Edit7->text().isEmpty()) << "sampling goes on";
     const std::string trace = ReadText(tracePath);
     EXPECT_NE(trace.find("rawdata.csv"), std::string::npos);
@@ -399,11 +415,14 @@ TEST(ReportingProcess, KilledMidMeasurementKeepsEverySampleInBothFiles) {
     const double killedAt = sim::SteadyNowMs();
     waitpid(pid, nullptr, 0);
     ASSERT_TRUE(sampled) << ReadText(raw);
-    // Every "a" whose reply had reached the configurator well before the kill is in both files.
-    int answered = 0;
+    // Every "a" whose reply had reached the configurator well before the kill is in both
+    // files; at most the replies it had received are.
+    int answeredEarly = 0;
+    int answeredAll = 0;
     for (const auto& r : sensor.Replies()) {
-        if (r.bytes.size() >= 5 && r.bytes[3] == 'a' && r.endMs + 50 < killedAt) {
-            ++answered;
+        if (r.bytes.size() >= 5 && r.bytes[3] == 'a') {
+            ++answeredAll;
+            answeredEarly += r.endMs + 300 < killedAt ? 1 : 0;
         }
     }
     sensor.Stop();
@@ -413,8 +432,8 @@ TEST(ReportingProcess, KilledMidMeasurementKeepsEverySampleInBothFiles) {
     ASSERT_GE(logLines.size(), 1u);
     const int records = static_cast<int>(rawLines.size()) - 2;
     EXPECT_GE(records, 4);
-    EXPECT_GE(records, answered) << "no sample answered before the kill is missing";
-    EXPECT_LE(records, answered + 1);
+    EXPECT_GE(records, answeredEarly) << "no sample answered before the kill is missing";
+    EXPECT_LE(records, answeredAll);
     EXPECT_EQ(static_cast<int>(logLines.size()) - 1, records) << ReadText(log);
     for (std::size_t i = 2; i < rawLines.size(); ++i) {
         EXPECT_EQ(Columns(rawLines[i]).size(), 19u) << rawLines[i];
