@@ -215,6 +215,26 @@ void ChartHistory::Clear() {
     }
 }
 
+namespace {
+
+// 1, 2 or 5 times a power of ten, the nearest at or above `x`.
+double NiceStep(double x) {
+    const double power = std::pow(10.0, std::floor(std::log10(x)));
+    const double f = x / power;
+    return (f <= 1.0 ? 1.0 : f <= 2.0 ? 2.0 : f <= 5.0 ? 5.0 : 10.0) * power;
+}
+
+} // namespace
+
+AxisRange NiceAxisRange(double low, double high) {
+    if (!(high > low)) {
+        const double step = low != 0 ? NiceStep(std::fabs(low) / 10.0) : 1.0;
+        return {std::floor(low / step) * step - step, std::floor(low / step) * step + step};
+    }
+    const double step = NiceStep((high - low) / 4.0);
+    return {std::floor(low / step) * step, std::ceil(high / step) * step};
+}
+
 SampleResult TakeRawSample(SensorLink& link, RawDataFiles& files, double seconds,
                            RawDataRecord& record) {
     files.log.Write(LogTimePiece(seconds));

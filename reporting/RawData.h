@@ -121,6 +121,15 @@ private:
     std::vector<std::vector<double>> m_series;
 };
 
+// A value axis's range that holds [low, high] with round ends (steps of 1, 2 or 5 times a
+// power of ten, about four of them); an empty span is widened to one step either side.
+struct AxisRange {
+    double min = 0;
+    double max = 0;
+    bool operator==(const AxisRange&) const = default;
+};
+AxisRange NiceAxisRange(double low, double high);
+
 // ---- One sample ----------------------------------------------------------------------------
 
 enum class SampleResult { NoReply, Malformed, Good };

@@ -430,11 +430,16 @@ void TForm4::AddPoint(Chart& c, const std::vector<double>& values) {
         count = std::max(count, static_cast<int>(ys.size()));
         c.series[static_cast<std::size_t>(i)]->replace(points);
     }
-    c.x->setRange(0, std::max(1, count - 1));
+    // Axes are set only when their range changes: a relayout per chart and second costs.
+    const double xMax = std::max(1, count - 1);
+    if (c.x->max() != xMax || c.x->min() != 0) {
+        c.x->setRange(0, xMax);
+    }
     if (!c.fixedRange && any) {
-        const double pad = high > low ? (high - low) * 0.05 : 1.0;
-        c.y->setRange(low - pad, high + pad);
-        c.y->applyNiceNumbers();
+        const AxisRange r = NiceAxisRange(low, high);
+        if (c.y->min() != r.min || c.y->max() != r.max) {
+            c.y->setRange(r.min, r.max);
+        }
     }
 }
 

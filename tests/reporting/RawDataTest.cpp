@@ -156,6 +156,21 @@ TEST(ChartHistory, GrowsToTheLimitPlusOneThenScrolls) {
     }
 }
 
+TEST(ChartAxis, NiceRangesHoldTheDataWithRoundEnds) {
+    struct Case {
+        double low, high, min, max;
+    } cases[] = {
+        {1999, 2641, 1800, 2800}, {0, 100, 0, 100},      {-16, 5, -20, 10},   {0, 0, -1, 1},
+        {1000, 1000, 900, 1100},  {24.5, 51.75, 20, 60}, {-3, -3, -3.5, -2.5}};
+    for (const auto& c : cases) {
+        const AxisRange r = NiceAxisRange(c.low, c.high);
+        EXPECT_DOUBLE_EQ(r.min, c.min) << c.low << ".." << c.high;
+        EXPECT_DOUBLE_EQ(r.max, c.max) << c.low << ".." << c.high;
+        EXPECT_LE(r.min, c.low);
+        EXPECT_GE(r.max, c.high);
+    }
+}
+
 // Three ticks against a scripted sensor: what each file holds afterwards, and that it is
 // on disk before the files are closed.
 TEST(RawSample, EachOutcomeWritesItsPiecesAndFlushes) {
