@@ -229,10 +229,10 @@ double NiceStep(double x) {
 AxisRange NiceAxisRange(double low, double high) {
     if (!(high > low)) {
         const double step = low != 0 ? NiceStep(std::fabs(low) / 10.0) : 1.0;
-        return {std::floor(low / step) * step - step, std::floor(low / step) * step + step};
+        return {std::floor(low / step) * step - step, std::floor(low / step) * step + step, step};
     }
     const double step = NiceStep((high - low) / 4.0);
-    return {std::floor(low / step) * step, std::ceil(high / step) * step};
+    return {std::floor(low / step) * step, std::ceil(high / step) * step, step};
 }
 
 SampleResult TakeRawSample(SensorLink& link, RawDataFiles& files, double seconds,

@@ -126,6 +126,7 @@ private:
 struct AxisRange {
     double min = 0;
     double max = 0;
+    double step = 1; // between two grid lines
     bool operator==(const AxisRange&) const = default;
 };
 AxisRange NiceAxisRange(double low, double high);

@@ -25,6 +25,7 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <cmath>
 
 namespace quellon {
 
@@ -439,6 +440,7 @@ void TForm4::AddPoint(Chart& c, const std::vector<double>& values) {
         const AxisRange r = NiceAxisRange(low, high);
         if (c.y->min() != r.min || c.y->max() != r.max) {
             c.y->setRange(r.min, r.max);
+            c.y->setTickCount(static_cast<int>(std::lround((r.max - r.min) / r.step)) + 1);
         }
     }
 }

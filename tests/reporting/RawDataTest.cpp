@@ -166,6 +166,7 @@ TEST(ChartAxis, NiceRangesHoldTheDataWithRoundEnds) {
         const AxisRange r = NiceAxisRange(c.low, c.high);
         EXPECT_DOUBLE_EQ(r.min, c.min) << c.low << ".." << c.high;
         EXPECT_DOUBLE_EQ(r.max, c.max) << c.low << ".." << c.high;
+        EXPECT_LE((r.max - r.min) / r.step, 8.0) << "a handful of grid lines";
         EXPECT_LE(r.min, c.low);
         EXPECT_GE(r.max, c.high);
     }
