@@ -182,14 +182,14 @@ QWidget* TForm4::BuildContent() {
 
     // Right: the eight charts.
     m_charts.resize(8);
-    struct Spec {
+    struct ChartRow {
         int index;
         QChart** chart;
         const char* name;
         const char* title;
         std::vector<std::pair<const char*, const char*>> series;
         std::vector<QLineSeries**> members;
-    } specs[] = {
+    } rows[] = {
         {kPercent,
          &chPercent,
          "chPercent",
@@ -239,7 +239,7 @@ QWidget* TForm4::BuildContent() {
          {{"LineSeries12", "Coarse Correction"}, {"LineSeries13", "Coarse/Fine Correction"}},
          {&LineSeries12, &LineSeries13}},
     };
-    for (auto& s : specs) {
+    for (auto& s : rows) {
         Chart& c = m_charts[static_cast<std::size_t>(s.index)];
         QWidget* view = MakeChart(c, s.name, s.title, s.series);
         *s.chart = c.chart;
