@@ -1,8 +1,10 @@
 #pragma once
-// The about dialog.
+// The about dialog: the configurator's and the sensor firmware's versions, two web links.
 #include "common/AppForms.h"
 
 #include <QDialog>
+
+class QLabel;
 
 namespace quellon {
 
@@ -10,6 +12,19 @@ class TForm7 : public QDialog {
     Q_OBJECT
 public:
     explicit TForm7(AppForms& forms, QWidget* parent = nullptr);
+
+    void FormShow();
+    void Label2Click();
+    void Label3Click();
+
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* lbGUI;
+    QLabel* lbFW;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     AppForms& m_forms;
