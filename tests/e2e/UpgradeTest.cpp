@@ -2,6 +2,7 @@
 // whose bootloader talks at 57600 baud.
 #include "config/MemoryAccess.h"
 #include "configfiles/DscFormat.h"
+#include "dialogs/TForm7.h"
 #include "serial/Crc16.h"
 #include "serial/Discovery.h"
 #include "serial/TForm3.h"
@@ -217,6 +218,9 @@ TEST_F(Upgrade, AFullUpgradeProgramsTheNewFirmwareAndThePollRunsAgain) {
     EXPECT_EQ(Form1()->Ports().firmwareNumber, 0x11u);
     EXPECT_EQ(Form1()->Ports().firmwareRevision, 0x2cu);
     EXPECT_EQ(Form1()->windowTitle().toStdString(), IdentifiedTitle());
+    Forms().Form7->show();
+    EXPECT_EQ(Forms().Form7->lbFW->text(), "FW-17.044") << "the about box shows the new firmware";
+    Forms().Form7->hide();
     EXPECT_EQ(Baud(), 19200);
     EXPECT_FALSE(Form1()->FirmwareFile().IsOpen());
     EXPECT_TRUE(Form1()->Timer1->isActive());
