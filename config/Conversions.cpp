@@ -1,5 +1,7 @@
 #include "config/Conversions.h"
 
+#include "common/HexDigit.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,19 +17,6 @@ bool IsSpace(char c) {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 char Lower(char c) {
@@ -98,7 +87,7 @@ std::optional<IntegerText> CollectInteger(std::string_view text, int base) {
     while (c != Input::kEof) {
         const char ch = static_cast<char>(c);
         if (base == 16) {
-            if (HexValue(ch) < 0) {
+            if (HexDigitValue(ch) < 0) {
                 break;
             }
         } else if (!IsDigit(ch) || ch - '0' >= base) {
@@ -120,7 +109,7 @@ std::uint64_t Magnitude(const IntegerText& t, bool& overflow) {
     std::uint64_t value = 0;
     const auto base = static_cast<std::uint64_t>(t.base);
     for (char ch : t.digits) {
-        const auto digit = static_cast<std::uint64_t>(HexValue(ch));
+        const auto digit = static_cast<std::uint64_t>(HexDigitValue(ch));
         if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / base) {
             overflow = true;
             return std::numeric_limits<std::uint64_t>::max();
@@ -238,7 +227,7 @@ std::optional<FloatText> CollectFloat(std::string_view text) {
     }
     while (c != Input::kEof) {
         const char ch = static_cast<char>(c);
-        if (IsDigit(ch) || (!gotE && out.hex && HexValue(ch) >= 0)) {
+        if (IsDigit(ch) || (!gotE && out.hex && HexDigitValue(ch) >= 0)) {
             out.body.push_back(ch);
             gotDigit = true;
         } else if (gotE && !out.body.empty() && out.body.back() == expChar &&
@@ -282,7 +271,7 @@ bool TooLarge(const FloatText& t) {
             inFraction = true;
             continue;
         }
-        const int v = base == 16 ? HexValue(ch) : ch - '0';
+        const int v = base == 16 ? HexDigitValue(ch) : ch - '0';
         if (!inFraction) {
             if (found) {
                 ++intDigits;
@@ -550,7 +539,7 @@ namespace {
 std::uint32_t HexDigits(const char* reply, std::initializer_list<int> positions) {
     std::uint32_t value = 0;
     for (int p : positions) {
-        const int v = HexValue(reply[p]);
+        const int v = HexDigitValue(reply[p]);
         if (v < 0) {
             break;
         }

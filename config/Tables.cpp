@@ -1,5 +1,6 @@
 #include "config/Tables.h"
 
+#include "common/HexDigit.h"
 #include "config/Conversions.h"
 #include "config/ParameterMap.h"
 
@@ -31,19 +32,6 @@ const TableInfo kLinearisation{
     "Button91",
     "Button92",
     "Button93"};
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 } // namespace
 
@@ -101,7 +89,7 @@ std::optional<std::int32_t> CellInteger(std::string_view text) {
     }
     std::int64_t value = 0;
     for (; i < text.size(); ++i) {
-        const int d = HexDigit(text[i]);
+        const int d = HexDigitValue(text[i]);
         if (d < 0 || d >= base) {
             return std::nullopt;
         }

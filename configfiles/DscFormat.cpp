@@ -1,23 +1,12 @@
 #include "configfiles/DscFormat.h"
 
+#include "common/HexDigit.h"
+
 #include <cstdio>
 
 namespace quellon {
 
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool IsTrailingSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r';
@@ -47,12 +36,12 @@ long ReadHex(std::string_view line, std::size_t& pos, int maxDigits, bool& tooMa
     long value = 0;
     int digits = 0;
     tooMany = false;
-    while (pos < line.size() && HexDigit(line[pos]) >= 0) {
+    while (pos < line.size() && HexDigitValue(line[pos]) >= 0) {
         if (digits == maxDigits) {
             tooMany = true;
             return -1;
         }
-        value = value * 16 + HexDigit(line[pos]);
+        value = value * 16 + HexDigitValue(line[pos]);
         ++digits;
         ++pos;
     }

@@ -1,5 +1,6 @@
 #include "firmware/HexFile.h"
 
+#include "common/HexDigit.h"
 #include "common/UserPrompts.h"
 #include "serial/Crc16.h"
 
@@ -14,26 +15,13 @@ namespace {
 // refused by the check.
 constexpr std::size_t kLineLimit = 1024;
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Converts the pairs after the colon, stopping at the first pair that is not two hex
 // digits or at `capacity`.
 std::size_t ConvertPairs(const std::string& line, std::uint8_t* destination, std::size_t capacity) {
     std::size_t n = 0;
     for (std::size_t i = 1; i + 1 < line.size() && n < capacity; i += 2) {
-        const int hi = HexDigit(line[i]);
-        const int lo = HexDigit(line[i + 1]);
+        const int hi = HexDigitValue(line[i]);
+        const int lo = HexDigitValue(line[i + 1]);
         if (hi < 0 || lo < 0) {
             break;
         }
@@ -264,7 +252,7 @@ public:
         }
         const std::size_t digits = line.size() - 1;
         for (std::size_t i = 1; i < line.size(); ++i) {
-            if (HexDigit(line[i]) < 0) {
+            if (HexDigitValue(line[i]) < 0) {
                 return Refuse("character " + std::to_string(i + 1) + " is not a hex digit");
             }
         }
