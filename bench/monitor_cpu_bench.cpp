@@ -3,6 +3,8 @@
 // over the wall time. The sensor runs in its own process, so its pacing does not count.
 //
 //   monitor_cpu_bench [seconds]     (default 30)
+#include "bench/ProcessBench.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -19,45 +21,8 @@
 
 namespace {
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(cwd.c_str()) != 0) {
-            _exit(127);
-        }
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// User plus system time of a process, in seconds, from /proc.
-double CpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) {
-        return -1;
-    }
-    std::istringstream rest(text.substr(close + 2));
-    std::string field;
-    unsigned long utime = 0, stime = 0;
-    for (int i = 3; i <= 15; ++i) {
-        rest >> field;
-        if (i == 14) {
-            utime = std::stoul(field);
-        } else if (i == 15) {
-            stime = std::stoul(field);
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+using quellon::bench::CpuSeconds;
+using quellon::bench::Spawn;
 
 bool Contains(const std::string& path, const std::string& what) {
     std::ifstream in(path);
