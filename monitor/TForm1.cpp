@@ -16,6 +16,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -592,11 +593,56 @@ UpgradeEnvironment TForm1::UpgradeEnv() {
         }};
 }
 
-void TForm1::RunFirmwareOperation(const std::function<void()>& operation) {
+namespace {
+
+// While a firmware operation runs it lets the user interface process events, and the other
+// windows would otherwise take clicks, keys and close requests that send text commands onto
+// the bootloader's line or restart their polls. Only the boxes and file dialogs that the
+// operation itself opens (the active modal window) get the user's input meanwhile.
+class UserInputHold final : public QObject {
+public:
+    UserInputHold() { QCoreApplication::instance()->installEventFilter(this); }
+    ~UserInputHold() override { QCoreApplication::instance()->removeEventFilter(this); }
+    UserInputHold(const UserInputHold&) = delete;
+    UserInputHold& operator=(const UserInputHold&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::Wheel:
+        case QEvent::Close:
+            break;
+        default:
+            return false;
+        }
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget) {
+            return false;
+        }
+        const QWidget* modal = QApplication::activeModalWidget();
+        if (modal && (widget == modal || modal->isAncestorOf(widget))) {
+            return false;
+        }
+        event->ignore(); // a close request must not close the window either
+        return true;
+    }
+};
+
+} // namespace
+
+void TForm1::RunFirmwareOperation(const std::function<bool()>& operation) {
     if (m_upgrading) {
         return;
     }
     m_upgrading = true;
+    const UserInputHold hold;
     m_exchange.SetProgress(m_forms.Form3);
     // The other windows' polls would put text commands on the bootloader's line and clear
     // its acknowledgements from the receive buffer.
@@ -609,9 +655,11 @@ void TForm1::RunFirmwareOperation(const std::function<void()>& operation) {
             others[i]->stop();
         }
     }
-    operation();
+    // Their polls come back only when the sensor runs its application again; a sensor left
+    // in its bootloader would get their commands at the wrong speed.
+    const bool applicationRuns = operation();
     for (int i = 0; i < 2; ++i) {
-        if (others[i] && wasActive[i]) {
+        if (others[i] && wasActive[i] && applicationRuns) {
             others[i]->start();
         }
     }
@@ -622,6 +670,7 @@ void TForm1::SensorUpgrade1Click() {
     RunFirmwareOperation([this] {
         UpgradeEnvironment env = UpgradeEnv();
         m_lastUpgrade = SensorUpgrade(env);
+        return m_lastUpgrade == UpgradeResult::Programmed;
     });
 }
 
@@ -629,6 +678,7 @@ void TForm1::Mode1Click() {
     RunFirmwareOperation([this] {
         UpgradeEnvironment env = UpgradeEnv();
         EnterBootloaderMode(env, Timer1->isActive());
+        return false;
     });
 }
 
@@ -636,6 +686,7 @@ void TForm1::Version1Click() {
     RunFirmwareOperation([this] {
         UpgradeEnvironment env = UpgradeEnv();
         RunBootloaderStep(env, BootloaderStep::Version);
+        return false;
     });
 }
 
@@ -643,6 +694,7 @@ void TForm1::Erase1Click() {
     RunFirmwareOperation([this] {
         UpgradeEnvironment env = UpgradeEnv();
         RunBootloaderStep(env, BootloaderStep::Erase);
+        return false;
     });
 }
 
@@ -650,13 +702,14 @@ void TForm1::Program1Click() {
     RunFirmwareOperation([this] {
         UpgradeEnvironment env = UpgradeEnv();
         RunBootloaderStep(env, BootloaderStep::Program);
+        return false;
     });
 }
 
 void TForm1::Run1Click() {
     RunFirmwareOperation([this] {
         UpgradeEnvironment env = UpgradeEnv();
-        RunBootloaderStep(env, BootloaderStep::Run);
+        return RunBootloaderStep(env, BootloaderStep::Run);
     });
 }
 
@@ -664,6 +717,7 @@ void TForm1::ReadCrc1Click() {
     RunFirmwareOperation([this] {
         UpgradeEnvironment env = UpgradeEnv();
         RunBootloaderStep(env, BootloaderStep::ReadCrc);
+        return false;
     });
 }
 

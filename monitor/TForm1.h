@@ -169,9 +169,11 @@ private:
     void FeaturesReadAndApply();
     ConfigFileContext FileContext();
     UpgradeEnvironment UpgradeEnv();
-    // Runs a bootloader operation with the other windows' polls held and no second one
-    // started meanwhile.
-    void RunFirmwareOperation(const std::function<void()>& operation);
+    // Runs a bootloader operation with the other windows' polls held, the user's input held
+    // from every window but the boxes it opens, and no second one started meanwhile. The
+    // operation says whether the sensor runs its application afterwards: only then do the
+    // other windows' polls run again.
+    void RunFirmwareOperation(const std::function<bool()>& operation);
 
     AppForms& m_forms;
     PortTable m_ports;

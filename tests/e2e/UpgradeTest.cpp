@@ -3,6 +3,7 @@
 #include "config/MemoryAccess.h"
 #include "configfiles/DscFormat.h"
 #include "dialogs/TForm7.h"
+#include "reporting/TForm4.h"
 #include "serial/Crc16.h"
 #include "serial/Discovery.h"
 #include "serial/TForm3.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QProgressBar>
 
 #include "common/TGauge.h"
@@ -496,4 +498,43 @@ TEST_F(Upgrade, TheBootloaderMenuRunsTheStepsOneByOneInServiceMode) {
                              "\nBootloader Program: ok", "\nBootloader Read Crc: ok"}) {
         EXPECT_NE(trace.find(line), std::string::npos) << line;
     }
+}
+
+TEST_F(Upgrade, OtherWindowsTakeNoInputWhileItRunsAndTheirPollsReturnAfterIt) {
+    Start();
+    Forms().Form4->show(); // the reporting window samples, the main poll is off
+    Pump(300);
+    ASSERT_TRUE(Forms().Form4->Timer1->isActive());
+    prompts.ExpectFile(WriteHex("hold", JoinLines(FirmwareLines(60, 0x12, 0x01), "\r\n")));
+    prompts.Expect("Success", "Application programmed", PromptAnswer::Ok);
+    // Mid-upgrade the user closes the reporting window, whose close would start the main
+    // poll, and clicks into it.
+    bool tried = false;
+    bool stayedOpen = false;
+    bool pollsOff = false;
+    QTimer user;
+    user.setInterval(2);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (tried || Forms().Form3->windowTitle() != "Erasing firmware" ||
+            !Forms().Form3->isVisible()) {
+            return;
+        }
+        tried = true;
+        Forms().Form4->close();
+        QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(Forms().Form4, &click);
+        stayedOpen = Forms().Form4->isVisible();
+        pollsOff = !Form1()->Timer1->isActive() && !Forms().Form4->Timer1->isActive();
+    });
+    user.start();
+    Form1()->SensorUpgrade1->trigger();
+    user.stop();
+    ASSERT_TRUE(tried);
+    EXPECT_TRUE(stayedOpen) << "the close request was held";
+    EXPECT_TRUE(pollsOff) << "no poll may run on the bootloader's line";
+    EXPECT_EQ(Form1()->LastUpgradeResult(), UpgradeResult::Programmed);
+    EXPECT_TRUE(Forms().Form4->Timer1->isActive())
+        << "its sampling runs again after a good upgrade";
+    Forms().Form4->close();
 }
