@@ -94,7 +94,8 @@ protected:
     }
 
     std::string WriteHex(const std::string& name, const std::string& text) {
-        std::string path = ::testing::TempDir() + "e2e-" + name + ".hex";
+        // In the test's own folder: another run of the same test may be writing its file.
+        std::string path = m_folder + "/" + name + ".hex";
         EXPECT_TRUE(WriteTextFile(path, text));
         return path;
     }
