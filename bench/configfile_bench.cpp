@@ -5,6 +5,7 @@
 //
 //   configfile_bench [--runs N] [--model 5630|5630i] [--output current|voltage|can]
 #include "app/Application.h"
+#include "bench/WindowBench.h"
 #include "common/UserPrompts.h"
 #include "config/TForm2.h"
 #include "monitor/TForm1.h"
@@ -24,34 +25,11 @@
 #include <vector>
 
 using namespace quellon;
+using bench::kPollMs;
+using bench::Pump;
 
 namespace {
 
-// Every box is answered at once and reported; the file dialogs give the bench's file.
-class BenchPrompts final : public UserPrompts {
-public:
-    PromptAnswer Message(const std::string& caption, const std::string& text, PromptButtons,
-                         const std::string& = {}) override {
-        std::fprintf(stderr, "box \"%s\": %s\n", caption.c_str(), text.c_str());
-        ++boxes;
-        return PromptAnswer::Ok;
-    }
-    std::string OpenFileName(const std::string&, const std::string&) override { return file; }
-    std::string SaveFileName(const std::string&, const std::string&) override { return file; }
-    std::string file;
-    int boxes = 0;
-};
-
-void Pump(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-}
-
-constexpr double kBaud = 19200.0;
-constexpr double kPollMs = 10.0;
 // Export: the unlock's two 20 ms waits. Import: the same, and the 50 ms after the Features
 // read stops the live poll.
 constexpr double kExportWaitsMs = 20 + 20;
@@ -77,16 +55,12 @@ Run Measure(sim::VirtualSensor& sensor, TForm1& form1, const std::function<void(
     Pump(100);
     Run run;
     run.elapsedMs = std::chrono::duration<double, std::milli>(t1 - t0).count();
-    for (const auto& b : sensor.RawLog()) {
-        run.bytes += b.accepted ? 1 : 0;
-    }
-    for (const auto& reply : sensor.Replies()) {
-        run.bytes += reply.bytes.size();
-    }
+    const bench::LineBytes bytes = bench::BytesOnTheLine(sensor);
+    run.bytes = bytes.in + bytes.out;
     for (const auto& f : sensor.Frames()) {
         run.exchanges += (f.text.rfind("R ", 0) == 0 || f.text.rfind("W ", 0) == 0) ? 1 : 0;
     }
-    const double lineMs = static_cast<double>(run.bytes) * 10.0 * 1000.0 / kBaud;
+    const double lineMs = bench::LineMs(run.bytes);
     run.floorMs = lineMs + fixedWaitsMs + kPollMs * static_cast<double>(run.exchanges);
     run.lineMs = lineMs + fixedWaitsMs;
     return run;
@@ -133,29 +107,16 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    BenchPrompts prompts;
+    bench::BenchPrompts prompts;
     Application program(options, prompts);
-    std::string error;
-    if (!program.Prepare(error)) {
-        std::fprintf(stderr, "configfile_bench: %s\n", error.c_str());
-        return 1;
-    }
-    program.CreateForms();
-    TForm1* form1 = program.Forms().Form1;
     const QString folder = QDir::tempPath() + "/configfile_bench";
     QDir().mkpath(folder);
-    form1->SetTracePath((folder + "/debug.log").toStdString());
-    program.ShowMain();
-    QElapsedTimer wait;
-    wait.start();
-    while (!form1->SearchDone() && wait.elapsed() < 60000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    sim::VirtualSensor* sensor = program.Simulator();
-    if (!form1->SearchDone() || !sensor) {
-        std::fprintf(stderr, "configfile_bench: the sensor was not found\n");
+    sim::VirtualSensor* sensor =
+        bench::StartProgram(program, "configfile_bench", (folder + "/debug.log").toStdString());
+    if (!sensor) {
         return 1;
     }
+    TForm1* form1 = program.Forms().Form1;
     prompts.file = (folder + "/bench.dsc").toStdString();
 
     std::vector<Run> exports;

@@ -10,6 +10,7 @@
 // With --shots the window is also grabbed page by page into DIR (run it under a display,
 // e.g. Xvfb, to see the real fonts).
 #include "app/Application.h"
+#include "bench/WindowBench.h"
 #include "common/UserPrompts.h"
 #include "config/ParameterMap.h"
 #include "config/TForm2.h"
@@ -31,37 +32,15 @@
 #include <vector>
 
 using namespace quellon;
+using bench::kPollMs;
+using bench::Pump;
 
 namespace {
-
-// Every box is answered at once and reported.
-class BenchPrompts final : public UserPrompts {
-public:
-    PromptAnswer Message(const std::string& caption, const std::string& text, PromptButtons,
-                         const std::string& = {}) override {
-        std::fprintf(stderr, "box \"%s\": %s\n", caption.c_str(), text.c_str());
-        ++boxes;
-        return PromptAnswer::Ok;
-    }
-    std::string OpenFileName(const std::string&, const std::string&) override { return {}; }
-    std::string SaveFileName(const std::string&, const std::string&) override { return {}; }
-    int boxes = 0;
-};
-
-void Pump(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-}
 
 // The fixed waits of one whole-configuration read: 50 ms after stopping the poll, 50 ms
 // before the Features read, NAME's 50 ms, CAN ID's 50 ms, the PGN's three 20 ms and CAN ID's
 // two 20 ms before their field reads.
 constexpr double kFixedWaitsMs = 50 + 50 + 50 + 50 + 3 * 20 + 2 * 20;
-constexpr double kBaud = 19200.0;
-constexpr double kPollMs = 10.0;
 
 struct Run {
     double elapsedMs = 0;
@@ -109,28 +88,15 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    BenchPrompts prompts;
+    bench::BenchPrompts prompts;
     Application program(options, prompts);
-    std::string error;
-    if (!program.Prepare(error)) {
-        std::fprintf(stderr, "readall_bench: %s\n", error.c_str());
+    sim::VirtualSensor* sensor = bench::StartProgram(
+        program, "readall_bench", QDir::tempPath().toStdString() + "/readall_bench-debug.log");
+    if (!sensor) {
         return 1;
     }
-    program.CreateForms();
     TForm1* form1 = program.Forms().Form1;
     TForm2* form2 = program.Forms().Form2;
-    form1->SetTracePath(QDir::tempPath().toStdString() + "/readall_bench-debug.log");
-    program.ShowMain();
-    QElapsedTimer wait;
-    wait.start();
-    while (!form1->SearchDone() && wait.elapsed() < 60000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    sim::VirtualSensor* sensor = program.Simulator();
-    if (!form1->SearchDone() || !sensor) {
-        std::fprintf(stderr, "readall_bench: the sensor was not found\n");
-        return 1;
-    }
     form2->show();
     Pump(200);
 
@@ -175,21 +141,17 @@ int main(int argc, char** argv) {
         form1->StopPoll();
         Run run;
         run.elapsedMs = std::chrono::duration<double, std::milli>(t1 - t0).count();
-        for (const auto& b : sensor->RawLog()) {
-            run.bytesIn += b.accepted ? 1 : 0;
-        }
-        for (const auto& reply : sensor->Replies()) {
-            run.bytesOut += reply.bytes.size();
-        }
+        const bench::LineBytes bytes = bench::BytesOnTheLine(*sensor);
+        run.bytesIn = bytes.in;
+        run.bytesOut = bytes.out;
         for (const auto& f : sensor->Frames()) {
             if (!f.text.empty()) {
                 ++run.exchanges; // every frame but the line opener waits for its reply
             }
             run.reads += f.text.rfind("R ", 0) == 0 ? 1 : 0;
         }
-        const double lineMs =
-            static_cast<double>(run.bytesIn + run.bytesOut) * 10.0 * 1000.0 / kBaud;
-        run.floorMs = lineMs + kFixedWaitsMs + kPollMs * static_cast<double>(run.exchanges);
+        run.floorMs = bench::LineMs(run.bytesIn + run.bytesOut) + kFixedWaitsMs +
+                      kPollMs * static_cast<double>(run.exchanges);
         results.push_back(run);
         std::printf("run %d: %.1f ms, floor %.1f ms (%zu bytes in, %zu out, %zu exchanges, %zu "
                     "reads), ratio %.3f\n",

@@ -10,6 +10,7 @@
 // DIR (run it under a display, e.g. Xvfb, to see the real fonts); the table pages after a
 // Read.
 #include "app/Application.h"
+#include "bench/WindowBench.h"
 #include "common/UserPrompts.h"
 #include "config/ParameterMap.h"
 #include "config/TForm2.h"
@@ -32,34 +33,12 @@
 #include <vector>
 
 using namespace quellon;
+using bench::kPollMs;
+using bench::Pump;
 
 namespace {
 
-// Every box is answered at once and reported.
-class BenchPrompts final : public UserPrompts {
-public:
-    PromptAnswer Message(const std::string& caption, const std::string& text, PromptButtons,
-                         const std::string& = {}) override {
-        std::fprintf(stderr, "box \"%s\": %s\n", caption.c_str(), text.c_str());
-        ++boxes;
-        return PromptAnswer::Ok;
-    }
-    std::string OpenFileName(const std::string&, const std::string&) override { return {}; }
-    std::string SaveFileName(const std::string&, const std::string&) override { return {}; }
-    int boxes = 0;
-};
-
-void Pump(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-}
-
 constexpr double kFixedWaitsMs = 50;
-constexpr double kBaud = 19200.0;
-constexpr double kPollMs = 10.0;
 
 struct Run {
     double elapsedMs = 0;
@@ -79,21 +58,13 @@ Run Measure(sim::VirtualSensor& sensor, TForm1& form1, const std::function<void(
     form1.StopPoll();
     Run run;
     run.elapsedMs = std::chrono::duration<double, std::milli>(t1 - t0).count();
-    for (const auto& b : sensor.RawLog()) {
-        run.bytesIn += b.accepted ? 1 : 0;
-    }
-    for (const auto& reply : sensor.Replies()) {
-        run.bytesOut += reply.bytes.size();
-    }
+    const bench::LineBytes bytes = bench::BytesOnTheLine(sensor);
+    run.bytesIn = bytes.in;
+    run.bytesOut = bytes.out;
     run.exchanges = sensor.Frames().size();
-    const double lineMs = static_cast<double>(run.bytesIn + run.bytesOut) * 10.0 * 1000.0 / kBaud;
-    run.floorMs = lineMs + kFixedWaitsMs + kPollMs * static_cast<double>(run.exchanges);
+    run.floorMs = bench::LineMs(bytes.in + bytes.out) + kFixedWaitsMs +
+                  kPollMs * static_cast<double>(run.exchanges);
     return run;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace
@@ -122,28 +93,15 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    BenchPrompts prompts;
+    bench::BenchPrompts prompts;
     Application program(options, prompts);
-    std::string error;
-    if (!program.Prepare(error)) {
-        std::fprintf(stderr, "table_bench: %s\n", error.c_str());
+    sim::VirtualSensor* sensor = bench::StartProgram(
+        program, "table_bench", QDir::tempPath().toStdString() + "/table_bench-debug.log");
+    if (!sensor) {
         return 1;
     }
-    program.CreateForms();
     TForm1* form1 = program.Forms().Form1;
     TForm2* form2 = program.Forms().Form2;
-    form1->SetTracePath(QDir::tempPath().toStdString() + "/table_bench-debug.log");
-    program.ShowMain();
-    QElapsedTimer wait;
-    wait.start();
-    while (!form1->SearchDone() && wait.elapsed() < 60000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    sim::VirtualSensor* sensor = program.Simulator();
-    if (!form1->SearchDone() || !sensor) {
-        std::fprintf(stderr, "table_bench: the sensor was not found\n");
-        return 1;
-    }
     form2->show();
     Pump(200);
 
@@ -193,7 +151,7 @@ int main(int argc, char** argv) {
     }
     std::printf("correction table at 19200 baud: Read median ratio %.3f, Set median ratio %.3f "
                 "(time over the line's floor; target at most 1.10)\n",
-                Median(readRatios), Median(setRatios));
+                bench::Median(readRatios), bench::Median(setRatios));
 
     int status = shotFailed ? 1 : 0;
     if (wrongCount) {
