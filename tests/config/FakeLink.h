@@ -2,6 +2,7 @@
 // A scripted sensor link for the configuration tests: records every command and every wait,
 // answers each WaitReply from a queue of replies (an empty entry is silence), and logs
 // commands, replies, timer stops and starts and pauses in one ordered event list.
+#include "serial/Acknowledged.h"
 #include "serial/SensorLink.h"
 
 #include <algorithm>
@@ -17,6 +18,21 @@ namespace quellon::test {
 struct EventLog {
     std::vector<std::string> events;
     void Add(std::string e) { events.push_back(std::move(e)); }
+};
+
+// The two polls of an acknowledged command, logged as "stop main", "start reporting", ...;
+// the reporting window is never visible.
+class LoggedAckTimers : public AckTimers {
+public:
+    explicit LoggedAckTimers(EventLog& log) : m_log(log) {}
+    void StopMainPoll() override { m_log.Add("stop main"); }
+    void StopReportingPoll() override { m_log.Add("stop reporting"); }
+    void StartMainPoll() override { m_log.Add("start main"); }
+    void StartReportingPoll() override { m_log.Add("start reporting"); }
+    bool ReportingVisible() const override { return false; }
+
+private:
+    EventLog& m_log;
 };
 
 class FakeSensorLink : public SensorLink {

@@ -27,19 +27,6 @@ private:
     std::string m_name;
 };
 
-class LoggedAckTimers : public AckTimers {
-public:
-    explicit LoggedAckTimers(EventLog& log) : m_log(log) {}
-    void StopMainPoll() override { m_log.Add("stop main"); }
-    void StopReportingPoll() override { m_log.Add("stop reporting"); }
-    void StartMainPoll() override { m_log.Add("start main"); }
-    void StartReportingPoll() override { m_log.Add("start reporting"); }
-    bool ReportingVisible() const override { return false; }
-
-private:
-    EventLog& m_log;
-};
-
 const std::string kAck = "\n\r\x02"
                          "c,x,ok";
 

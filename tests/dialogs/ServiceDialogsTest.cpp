@@ -11,19 +11,6 @@ using namespace quellon::test;
 
 namespace {
 
-class FakeAckTimers : public AckTimers {
-public:
-    explicit FakeAckTimers(EventLog& log) : m_log(log) {}
-    void StopMainPoll() override { m_log.Add("stop main"); }
-    void StopReportingPoll() override { m_log.Add("stop reporting"); }
-    void StartMainPoll() override { m_log.Add("start main"); }
-    void StartReportingPoll() override { m_log.Add("start reporting"); }
-    bool ReportingVisible() const override { return false; }
-
-private:
-    EventLog& m_log;
-};
-
 const std::string kAck = "\n\r\x02"
                          "c,s,ok";
 
@@ -115,7 +102,7 @@ TEST(Calibration, SessionsSendTheirCommandsAndEndWithTheFinishBox) {
         SCOPED_TRACE(c.name);
         EventLog log;
         FakeSensorLink link(log);
-        FakeAckTimers timers(log);
+        LoggedAckTimers timers(log);
         ScriptedPrompts prompts;
         for (std::size_t i = 0; i < c.commands.size(); ++i) {
             if (static_cast<int>(i) == c.silentAt) {

@@ -26,23 +26,9 @@ const char* const kSavingErrorBox =
 const char* const kWritingErrorBox =
     "There has been an error writing configuration. Please try again.";
 
-// Commands written without awaiting a reply may still be on the line when a handler
-// returns: waits until nothing new has arrived for 40 ms.
+// What arrived at the sensor, without the live polls.
 std::vector<std::string> Commands(const sim::VirtualSensor& s) {
-    std::size_t n = s.Frames().size();
-    for (int quiet = 0, i = 0; quiet < 4 && i < 100; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const std::size_t m = s.Frames().size();
-        quiet = m == n ? quiet + 1 : 0;
-        n = m;
-    }
-    std::vector<std::string> out;
-    for (const auto& f : s.Frames()) {
-        if (f.kind == sim::ReceivedFrame::Kind::Text && f.text != "A") {
-            out.push_back(f.text);
-        }
-    }
-    return out;
+    return SettledCommands(s);
 }
 
 std::string Hex(const char* format, unsigned a, unsigned b = 0) {

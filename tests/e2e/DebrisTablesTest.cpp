@@ -32,27 +32,9 @@ const QColor kRed(255, 0, 0);
 const QColor kYellow(255, 255, 0);
 const QColor kGreen(0, 128, 0);
 
-// Waits until nothing new has arrived for 40 ms (at most a second).
-template <class Count> void Settle(Count count) {
-    std::size_t n = count();
-    for (int quiet = 0, i = 0; quiet < 4 && i < 100; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const std::size_t m = count();
-        quiet = m == n ? quiet + 1 : 0;
-        n = m;
-    }
-}
-
 // What arrived, without the main window's live polls.
 std::vector<std::string> Commands(const sim::VirtualSensor& s) {
-    Settle([&] { return s.Frames().size(); });
-    std::vector<std::string> out;
-    for (const auto& f : s.Frames()) {
-        if (f.text != "A") {
-            out.push_back(f.text);
-        }
-    }
-    return out;
+    return SettledCommands(s);
 }
 
 std::vector<std::string> Commands(const FakeResponder& fake, std::size_t from) {

@@ -23,6 +23,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace quellon::test {
 
@@ -42,6 +44,31 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms) {
 // Lets the event loop run for `ms`.
 inline void Pump(int ms) {
     WaitUntil([] { return false; }, ms);
+}
+
+// Commands written without awaiting a reply may still be on the line when a handler
+// returns: waits until `count` has not changed for 40 ms (at most a second).
+template <class Count> void Settle(Count count) {
+    std::size_t n = count();
+    for (int quiet = 0, i = 0; quiet < 4 && i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::size_t m = count();
+        quiet = m == n ? quiet + 1 : 0;
+        n = m;
+    }
+}
+
+// The text commands that arrived at the sensor once the line has settled, without the live
+// poll's "A".
+inline std::vector<std::string> SettledCommands(const sim::VirtualSensor& s) {
+    Settle([&] { return s.Frames().size(); });
+    std::vector<std::string> out;
+    for (const auto& f : s.Frames()) {
+        if (f.kind == sim::ReceivedFrame::Kind::Text && f.text != "A") {
+            out.push_back(f.text);
+        }
+    }
+    return out;
 }
 
 inline std::string ReadText(const std::string& path) {
