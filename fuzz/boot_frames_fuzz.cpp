@@ -3,6 +3,7 @@
 // and fit the frame area; a frame that decodes gives a payload that frames and decodes back
 // to itself; and the bootloader, fed the decoded payloads, keeps its image extent inside the
 // image and answers only with frames that decode.
+#include "fuzz/FuzzCheck.h"
 #include "serial/Framing.h"
 #include "sim/BootFrameAssembler.h"
 #include "sim/SensorCore.h"
@@ -10,15 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-} // namespace
+using quellon::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quellon;

@@ -2,6 +2,7 @@
 // entries written out again read back the same, or it names the first bad line (with a
 // reason and its text), and everything before that line reads back as the entries it kept.
 #include "configfiles/DscFormat.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -12,11 +13,7 @@
 
 namespace {
 
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using quellon::fuzz::Check;
 
 // Entries equal in address and value (line numbers differ once blank lines are gone).
 bool SameWords(const std::vector<quellon::DscEntry>& a, const std::vector<quellon::DscEntry>& b) {

@@ -6,6 +6,7 @@
 // image CRC then equals the one the verify request will carry.
 #include "firmware/Bootloader.h"
 #include "firmware/HexFile.h"
+#include "fuzz/FuzzCheck.h"
 #include "serial/Crc16.h"
 #include "serial/Framing.h"
 #include "sim/BootloaderImage.h"
@@ -15,15 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-} // namespace
+using quellon::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quellon;

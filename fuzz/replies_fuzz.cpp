@@ -3,6 +3,7 @@
 // a link that answers with the input. The first byte picks the parser; the rest is the reply.
 #include "config/Conversions.h"
 #include "config/MemoryAccess.h"
+#include "fuzz/FuzzCheck.h"
 #include "monitor/LiveStatus.h"
 #include "serial/Discovery.h"
 
@@ -45,11 +46,7 @@ public:
     int starts = 0;
 };
 
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using quellon::fuzz::Check;
 
 // The reply buffer of a memory read: 64 bytes, zero after what arrived.
 struct ReplyBuffer {

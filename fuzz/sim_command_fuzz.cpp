@@ -3,6 +3,7 @@
 // STX and a body, or the bare LF CR of a write), and a sensor that was never unlocked takes no
 // write and no defaults into its configuration memory. The fault-list parser gets the same input as
 // text.
+#include "fuzz/FuzzCheck.h"
 #include "sim/Faults.h"
 #include "sim/SensorCore.h"
 
@@ -10,15 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void Check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-} // namespace
+using quellon::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quellon::sim;
