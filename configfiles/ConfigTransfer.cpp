@@ -267,18 +267,15 @@ std::string CompareSummary(const CompareResult& result) {
 }
 
 bool BackupConfiguration(const ConfigFileContext& context, std::time_t when,
-                         const std::string& folder, std::string& pathOrError) {
+                         std::string& pathOrError) {
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &when);
 #else
     localtime_r(&when, &local);
 #endif
-    std::string path = BackupFileName(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                      local.tm_hour, local.tm_min, local.tm_sec);
-    if (!folder.empty()) {
-        path = folder + "/" + path;
-    }
+    const std::string path = BackupFileName(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                            local.tm_hour, local.tm_min, local.tm_sec);
     const ExportResult result = ExportToFile(context, path);
     switch (result.status) {
     case ExportResult::Status::Saved:

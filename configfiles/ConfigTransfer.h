@@ -62,11 +62,11 @@ ExportResult ExportToFile(const ConfigFileContext& context, const std::string& p
 std::string ExportMessage(const ExportResult& result);
 
 // The configuration backup taken before a firmware upgrade: the export list into
-// "backup-YYYYMMDD-HHMMSS.dsc" (local time `when`) in `folder` (empty: the working folder).
-// True with the file's path in `pathOrError` when all 38 words were saved; otherwise false
-// with what went wrong (a partial file keeps the words that were read).
+// "backup-YYYYMMDD-HHMMSS.dsc" (local time `when`) in the working folder. True with the
+// file's path in `pathOrError` when all 38 words were saved; otherwise false with what went
+// wrong (a partial file keeps the words that were read).
 bool BackupConfiguration(const ConfigFileContext& context, std::time_t when,
-                         const std::string& folder, std::string& pathOrError);
+                         std::string& pathOrError);
 
 // "Export": stops the live poll, asks for the file (adding ".dsc" to a name without an
 // extension), exports, shows any error and restarts the live poll on every way out.

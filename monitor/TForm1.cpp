@@ -589,7 +589,7 @@ UpgradeEnvironment TForm1::UpgradeEnv() {
                 pathOrError = "the configuration window does not exist";
                 return false;
             }
-            return BackupConfiguration(FileContext(), std::time(nullptr), {}, pathOrError);
+            return BackupConfiguration(FileContext(), std::time(nullptr), pathOrError);
         }};
 }
 
