@@ -1,5 +1,6 @@
 #include "firmware/HexFile.h"
 
+#include "common/FileAccess.h"
 #include "common/HexDigit.h"
 #include "common/UserPrompts.h"
 #include "serial/Crc16.h"
@@ -54,7 +55,8 @@ std::string Hex6(std::uint32_t v) {
 bool HexFile::Open(const std::string& path) {
     Close();
     // Binary mode: line ends are handled by ReadLine on every platform alike.
-    m_file = std::fopen(path.c_str(), "rb");
+    std::string reason;
+    m_file = OpenUserFile(path, "rb", reason); // the whole path, on Windows too
     if (!m_file) {
         return false;
     }

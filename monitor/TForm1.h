@@ -154,7 +154,6 @@ public:
 
     // The firmware file and image of the upgrade and the bootloader steps.
     HexFile& FirmwareFile() { return m_hexFile; }
-    bool Upgrading() const { return m_upgrading; }
     UpgradeResult LastUpgradeResult() const { return m_lastUpgrade; }
 
 protected:

@@ -1,8 +1,8 @@
 #include "reporting/RawData.h"
 
+#include "common/FileAccess.h"
 #include "common/TraceLog.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
@@ -141,9 +141,8 @@ std::string LogValuesPiece(const RawDataRecord& r) {
 bool CsvFile::Create(const std::string& path, std::string& reason) {
     Close();
     m_path = path;
-    m_file = std::fopen(path.c_str(), "w+");
+    m_file = OpenUserFile(path, "w+", reason); // the whole path, on Windows too
     if (!m_file) {
-        reason = std::strerror(errno);
         return false;
     }
     return true;
