@@ -60,8 +60,7 @@ struct Operation {
     void (*window)(AppForms& forms, ScriptedPrompts& prompts, const std::string& folder);
 };
 
-void SetThroughWindow(ProgramFixture& f, const char* control, const char* text,
-                      const char* setButton) {
+void SetThroughWindow(AppForms& f, const char* control, const char* text, const char* setButton) {
     TForm2* form2 = f.Form2;
     form2->Find<QLineEdit>(control)->setText(text);
     form2->SetHandler(setButton);
