@@ -7,6 +7,7 @@
 #include "monitor/LiveStatus.h"
 #include "reporting/RawData.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -241,6 +242,7 @@ int RunIdentify(Session& s, const std::vector<std::string>&) {
 
 int RunGet(Session& s, const std::vector<std::string>& args) {
     std::vector<const ParameterName*> names;
+    names.reserve(std::max(args.size(), ParameterNames().size()));
     for (const std::string& a : args) {
         names.push_back(ParameterByName(a));
     }

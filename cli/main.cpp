@@ -218,8 +218,8 @@ PortOutcome RunOnPort(Printer& printer, int com, const CommandSpec& command,
         s.Tell("the sensor did not answer");
         return out;
     }
-    out.sensor = SensorText(s);
     out.status = command.run(s, args);
+    out.sensor = SensorText(s); // after an upgrade, the new firmware
     raw->Close();
     return out;
 }
