@@ -191,31 +191,46 @@ int RunChosen(Printer& printer, const CommandSpec& command, const std::vector<st
 
 struct PortOutcome {
     int com = 0;
+    bool served = false; // the port opened and a sensor answered, or it was named
     std::string sensor = "-";
     int status = kExitSensor;
 };
 
-// One port of --all, on its own thread with its own channel, trace and backup names.
-PortOutcome RunOnPort(Printer& printer, int com, const CommandSpec& command,
+// One port of --all, on its own thread with its own channel, trace and backup names. The
+// port is asked once for its identification, as the start-up search asks each port; one
+// where nothing answers is left alone unless the command line named it.
+PortOutcome RunOnPort(Printer& printer, int com, bool named, const CommandSpec& command,
                       const std::vector<std::string>& args) {
     PortOutcome out;
     out.com = com;
+    out.served = named;
     Session s(printer, true, false);
     s.ports.m_comnum = com;
     s.prompts.SetPrefix(s.Label() + ": ");
     s.backupPrefix = s.Label() + "-";
-    s.ports.debugLog.Create("debug-" + s.Label() + ".log");
     auto channel = std::make_unique<TCommsThread>();
     if (!channel->Open(com, 19200)) {
-        s.Tell("cannot open " + channel->DevicePath() + ": " + channel->OpenError());
+        if (named) {
+            s.Tell("cannot open " + channel->DevicePath() + ": " + channel->OpenError());
+        }
         return out;
     }
+    s.ports.debugLog.Create("debug-" + s.Label() + ".log");
     TCommsThread* raw = channel.get();
     s.ports.channels[static_cast<std::size_t>(com)] = std::move(channel);
     s.ports.debugLog.Write("\nOpen Port %i", com);
     raw->Start();
+    if (IdentifySensor(s.exchange, 1, {})) {
+        s.ports.debugLog.Write("\nPingcomport %i", com);
+        out.served = true;
+    }
+    if (!out.served) {
+        raw->Close();
+        return out;
+    }
     if (!ConnectChosenSensor(s.exchange, {}, [&s] { s.FeaturesRead(); })) {
         s.Tell("the sensor did not answer");
+        raw->Close();
         return out;
     }
     out.status = command.run(s, args);
@@ -239,40 +254,36 @@ const char* StatusText(int status) {
 
 int RunAll(Printer& printer, const CommandSpec& command, const std::vector<std::string>& args,
            const std::set<int>& named) {
-    std::set<int> targets;
-    {
-        Session discovery(printer, false, false);
-        StartupSearch search(discovery.exchange);
-        search.Run([] { return std::optional<int>(); }, {});
-        for (const OpenedPort& p : search.Opened()) {
-            // A port named on the command line is served even when its sensor is silent, so
-            // that it fails in the summary instead of vanishing from it.
-            if (p.answered || named.count(p.comNumber) != 0) {
-                targets.insert(p.comNumber);
-            }
-        }
-        for (auto& channel : discovery.ports.channels) {
-            if (channel) {
-                channel->Close();
-                channel.reset();
-            }
-        }
-        if (targets.empty()) {
-            printer.Message("quellon-cli: no sensor found\n" + search.SkippedDetails());
-            return kExitNoSensor;
+    // Every COM number with a device is tried at once, each on its own thread: the work is
+    // waiting on the lines, so many sensors take hardly longer than one.
+    std::vector<int> candidates;
+    for (int com = PortDirectory::kFirst; com <= PortDirectory::kLast; ++com) {
+        if (!PortDirectory::Instance().PathOf(com).empty()) {
+            candidates.push_back(com);
         }
     }
-    std::vector<PortOutcome> outcomes(targets.size());
+    std::vector<PortOutcome> all(candidates.size());
     std::vector<std::thread> threads;
-    std::size_t i = 0;
-    for (const int com : targets) {
-        threads.emplace_back([&printer, &command, &args, &outcomes, com, i] {
-            outcomes[i] = RunOnPort(printer, com, command, args);
+    threads.reserve(candidates.size());
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const int com = candidates[i];
+        const bool isNamed = named.count(com) != 0;
+        threads.emplace_back([&printer, &command, &args, &all, com, isNamed, i] {
+            all[i] = RunOnPort(printer, com, isNamed, command, args);
         });
-        ++i;
     }
     for (std::thread& t : threads) {
         t.join();
+    }
+    std::vector<PortOutcome> outcomes;
+    for (const PortOutcome& o : all) {
+        if (o.served) {
+            outcomes.push_back(o);
+        }
+    }
+    if (outcomes.empty()) {
+        printer.Message("quellon-cli: no sensor found");
+        return kExitNoSensor;
     }
     std::set<int> failures;
     for (const PortOutcome& o : outcomes) {
