@@ -29,6 +29,13 @@ std::string Hex(unsigned value, int digits) {
     return text;
 }
 
+// Seconds since the start, to a tenth: a JSON number and a CSV field.
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
 std::string FirmwareText(const PortTable& ports) {
     char text[32];
     std::snprintf(text, sizeof text, "%u.%03u", ports.firmwareNumber, ports.firmwareRevision);
@@ -588,7 +595,7 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
                 if (s.printer.Json()) {
                     s.printer.Result(
                         s.Result()
-                            .Add("seconds", static_cast<long long>(seconds))
+                            .AddJson("seconds", Seconds(seconds))
                             .AddJson("raw", "[" + line.substr(line.find(',') + 1) + "]"));
                 } else {
                     s.printer.Line((s.tagged ? s.Label() + "," : "") + line);
@@ -604,12 +611,12 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
             if (outcome == PollOutcome::Good) {
                 s.ports.debugLog.Write("%s", TraceLine(st).c_str());
                 char text[96];
-                std::snprintf(text, sizeof text, "%.f,%d,%d,%d,%d,%02x", seconds, st.coarse,
+                std::snprintf(text, sizeof text, "%.1f,%d,%d,%d,%d,%02x", seconds, st.coarse,
                               st.fine, OilStatusShown(st.oil), TemperatureShown(st.temperature),
                               st.status);
                 if (s.printer.Json()) {
                     s.printer.Result(s.Result()
-                                         .Add("seconds", static_cast<long long>(seconds))
+                                         .AddJson("seconds", Seconds(seconds))
                                          .Add("coarse", static_cast<long long>(st.coarse))
                                          .Add("fine", static_cast<long long>(st.fine))
                                          .Add("oil", static_cast<long long>(OilStatusShown(st.oil)))
