@@ -268,67 +268,76 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
     }
 }
 
-TEST(Cli, AllUpgradesAndConfiguresFourSensorsAndTheSilentOneFailsAlone) {
-    std::vector<std::unique_ptr<sim::VirtualSensor>> sensors;
-    std::vector<std::string> args = {"--no-default-ports"};
-    for (int i = 0; i < 4; ++i) {
-        sensors.push_back(std::make_unique<sim::VirtualSensor>(Fast(i == 3 ? "silent" : "")));
-        ASSERT_TRUE(sensors.back()->Start());
-        args.push_back("--port");
-        args.push_back("COM" + std::to_string(5 + i) + "=" + sensors.back()->SlavePath());
-    }
-    const std::string folder = Folder("all");
-    WriteTextFile(folder + "/fw.hex", JoinLines(FirmwareLines(40, 0x21, 0x05)));
-    WriteTextFile(folder + "/golden.dsc", "26:04b0\n28:0100\n");
-
-    struct Step {
-        std::vector<std::string> command;
-        std::function<void(const sim::VirtualSensor&)> done; // on each sensor that answers
-    } steps[] = {
-        {{"--all", "upgrade", "fw.hex"},
-         [](const sim::VirtualSensor& s) { EXPECT_EQ(s.FirmwareNumber(), 0x21u); }},
-        {{"--all", "import", "golden.dsc"},
-         [](const sim::VirtualSensor& s) {
-             EXPECT_EQ(s.ReadWord(0x0026), 0x04b0);
-             EXPECT_EQ(s.ReadWord(0x0028), 0x0100);
-         }},
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.command[1]);
-        std::vector<std::string> a = args;
-        a.insert(a.end(), step.command.begin(), step.command.end());
-        const CliRun run = RunCli(QUELLON_CLI_PATH, a, folder);
-        EXPECT_EQ(run.status, 1) << run.out << run.err;
-        // The summary: the three that answer are upgraded and configured, the silent one
-        // fails alone.
-        const auto summary = [&run](int com) {
-            const std::string head = "\nCOM" + std::to_string(com) + "   ";
-            const std::size_t at = run.out.find(head);
-            return at == std::string::npos
-                       ? std::string()
-                       : run.out.substr(at + 1, run.out.find('\n', at + 1) - at - 1);
-        };
-        EXPECT_NE(run.out.find("port   sensor             result\n"), std::string::npos) << run.out;
-        for (int i = 0; i < 3; ++i) {
-            step.done(*sensors[static_cast<std::size_t>(i)]);
-            const std::string port = "COM" + std::to_string(5 + i);
-            EXPECT_EQ(summary(5 + i), port + "   5630i FW-33.005    ok") << run.out;
-            std::string log = folder;
-            log.append("/debug-").append(port).append(".log");
-            EXPECT_NE(FileText(log).find("\nOpen Port " + std::to_string(5 + i)),
-                      std::string::npos);
+TEST(Cli, AllUpgradesAndConfiguresFourSensorsAndASilentOneFailsAlone) {
+    for (const int silent : {-1, 3}) { // four that answer; the fourth silent
+        SCOPED_TRACE(silent < 0 ? "four answer" : "COM8 silent");
+        std::vector<std::unique_ptr<sim::VirtualSensor>> sensors;
+        std::vector<std::string> args = {"--no-default-ports"};
+        for (int i = 0; i < 4; ++i) {
+            sensors.push_back(
+                std::make_unique<sim::VirtualSensor>(Fast(i == silent ? "silent" : "")));
+            ASSERT_TRUE(sensors.back()->Start());
+            args.push_back("--port");
+            args.push_back("COM" + std::to_string(5 + i) + "=" + sensors.back()->SlavePath());
         }
-        EXPECT_EQ(summary(8),
-                  "COM8   -                  failed: the sensor refused or did not answer")
-            << run.out;
-        EXPECT_NE(run.err.find("COM8: the sensor did not answer"), std::string::npos) << run.err;
+        const std::string folder = Folder("all");
+        WriteTextFile(folder + "/fw.hex", JoinLines(FirmwareLines(40, 0x21, 0x05)));
+        WriteTextFile(folder + "/golden.dsc", "26:04b0\n28:0100\n");
+
+        struct Step {
+            std::vector<std::string> command;
+            std::function<void(const sim::VirtualSensor&)> done; // on each sensor that answers
+        } steps[] = {
+            {{"--all", "upgrade", "fw.hex"},
+             [](const sim::VirtualSensor& s) { EXPECT_EQ(s.FirmwareNumber(), 0x21u); }},
+            {{"--all", "import", "golden.dsc"},
+             [](const sim::VirtualSensor& s) {
+                 EXPECT_EQ(s.ReadWord(0x0026), 0x04b0);
+                 EXPECT_EQ(s.ReadWord(0x0028), 0x0100);
+             }},
+        };
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.command[1]);
+            std::vector<std::string> a = args;
+            a.insert(a.end(), step.command.begin(), step.command.end());
+            const CliRun run = RunCli(QUELLON_CLI_PATH, a, folder);
+            EXPECT_EQ(run.status, silent < 0 ? 0 : 1) << run.out << run.err;
+            // The summary table: one line per port, the silent one failing alone.
+            const auto summary = [&run](int com) {
+                const std::string head = "\nCOM" + std::to_string(com) + "   ";
+                const std::size_t at = run.out.find(head);
+                return at == std::string::npos
+                           ? std::string()
+                           : run.out.substr(at + 1, run.out.find('\n', at + 1) - at - 1);
+            };
+            EXPECT_NE(run.out.find("port   sensor             result\n"), std::string::npos)
+                << run.out;
+            for (int i = 0; i < 4; ++i) {
+                const std::string port = "COM" + std::to_string(5 + i);
+                if (i == silent) {
+                    EXPECT_EQ(
+                        summary(5 + i),
+                        port + "   -                  failed: the sensor refused or did not answer")
+                        << run.out;
+                    EXPECT_NE(run.err.find(port + ": the sensor did not answer"), std::string::npos)
+                        << run.err;
+                    continue;
+                }
+                step.done(*sensors[static_cast<std::size_t>(i)]);
+                EXPECT_EQ(summary(5 + i), port + "   5630i FW-33.005    ok") << run.out;
+                std::string log = folder;
+                log.append("/debug-").append(port).append(".log");
+                EXPECT_NE(FileText(log).find("\nOpen Port " + std::to_string(5 + i)),
+                          std::string::npos);
+            }
+        }
+        int backups = 0;
+        for (const auto& e : std::filesystem::directory_iterator(folder)) {
+            backups += e.path().filename().string().find("-backup-") != std::string::npos;
+        }
+        EXPECT_EQ(backups, silent < 0 ? 4 : 3) << "one configuration backup per upgraded sensor";
+        std::filesystem::remove_all(folder);
     }
-    int backups = 0;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) {
-        backups += e.path().filename().string().find("-backup-") != std::string::npos;
-    }
-    EXPECT_EQ(backups, 3) << "one configuration backup per upgraded sensor";
-    std::filesystem::remove_all(folder);
 }
 
 TEST(Cli, JsonStringsAreEscaped) {
