@@ -136,10 +136,34 @@ private:
     QTableWidget* m_grid;
 };
 
+// The window's controls as the parameter operations see them.
+class TForm2::Controls : public ParameterView {
+public:
+    explicit Controls(TForm2& form) : m_form(form) {}
+    void ShowRead(const ParameterRow& row, const DisplayResult& result) override {
+        m_form.ShowResult(row, result);
+    }
+    void ShowEntry(const ParameterRow& row, const EntryResult& result) override {
+        m_form.ShowEntry(m_form.Control(row.control), result);
+    }
+    void ShowComposite(const J1939Composite& composite, const std::string& text) override {
+        if (auto* box = m_form.Find<QLineEdit>(composite.box)) {
+            box->setText(QString::fromStdString(text));
+        }
+    }
+    void StepProgress() override { m_form.StepEEPROM(); }
+    void HideProgress() override { m_form.pbEEPROM->hide(); }
+
+private:
+    TForm2& m_form;
+};
+
 TForm2::TForm2(AppForms& forms, QWidget* parent)
     : QMainWindow(parent), m_forms(forms), m_link(std::make_unique<MainLink>(forms)),
       m_poll(std::make_unique<MainPoll>(forms)),
-      m_memory(std::make_unique<MemoryAccess>(*m_link, *m_poll)) {
+      m_memory(std::make_unique<MemoryAccess>(*m_link, *m_poll)),
+      m_controls(std::make_unique<Controls>(*this)),
+      m_params(std::make_unique<ParameterAccess>(*m_memory, *m_controls)) {
     setObjectName("Form2");
     setWindowTitle("Tarvik Configurator");
     BuildMenus();
@@ -323,19 +347,7 @@ void TForm2::ShowEntry(QWidget* control, const EntryResult& result) {
 }
 
 std::uint32_t TForm2::ReadHandler(std::string_view readButton) {
-    std::uint32_t value = 0;
-    for (const ParameterRow* row : RowsByReadButton(readButton)) {
-        const DisplayResult r =
-            m_memory->Display(row->show, row->address, row->ScaleWith(m_analogueScale),
-                              row->multiplier, row->Limits());
-        ShowResult(*row, r);
-        m_lastReadOk = r.ok;
-        if (row->field != J1939Field::None) {
-            m_identity.Keep(row->field, static_cast<std::uint16_t>(r.ok ? r.value : 0));
-        }
-        value = r.value;
-    }
-    return value;
+    return m_params->Read(readButton);
 }
 
 void TForm2::SetHandler(std::string_view setButton) {
@@ -343,82 +355,25 @@ void TForm2::SetHandler(std::string_view setButton) {
     if (rows.empty()) {
         return;
     }
-    const ParameterRow& first = *rows.front();
-    if (first.followUp == FollowUp::FeatureSet) {
+    if (rows.front()->followUp == FollowUp::FeatureSet) {
         Button38Click();
         return;
     }
-    if (first.followUp == FollowUp::LedCommand) {
-        if (auto* spin = Find<QSpinBox>(first.control)) {
-            m_link->SendCommand(LedCommandText(first, spin->value()));
-        }
-        return;
-    }
+    std::vector<EntryInput> inputs;
     for (const ParameterRow* row : rows) {
+        EntryInput in;
         QWidget* control = Control(row->control);
-        EntryResult e;
         if (auto* spin = qobject_cast<QSpinBox*>(control)) {
-            e = m_memory->Enter(row->set, spin->value(), row->address);
+            in.spin = true;
+            in.value = spin->value();
         } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-            e = m_memory->Enter(row->set, edit->text().toStdString(), row->address,
-                                row->ScaleWith(m_analogueScale), row->mask);
+            in.text = edit->text().toStdString();
         } else {
-            continue;
+            return;
         }
-        ShowEntry(control, e);
+        inputs.push_back(in);
     }
-    RunFollowUp(first);
-}
-
-void TForm2::RunFollowUp(const ParameterRow& row) {
-    switch (row.followUp) {
-    case FollowUp::ReReadReload:
-        Wait(20);
-        ReadHandler(row.readButton);
-        Button85Click();
-        break;
-    case FollowUp::Reload:
-        Wait(50);
-        Button85Click();
-        break;
-    case FollowUp::ReReadPauseReload:
-        Wait(20);
-        ReadHandler(row.readButton);
-        Wait(50);
-        Button85Click();
-        break;
-    case FollowUp::Name:
-        Wait(20);
-        Button54Click();
-        break;
-    case FollowUp::NameReload:
-        Wait(20);
-        Button54Click();
-        Wait(50);
-        Button85Click();
-        break;
-    case FollowUp::CanId:
-        Wait(20);
-        Button64Click();
-        break;
-    case FollowUp::None:
-    case FollowUp::LedCommand:
-    case FollowUp::FeatureSet:
-        break;
-    }
-}
-
-void TForm2::RunPageRead(const char* readButton) {
-    const std::string_view name = readButton;
-    if (name == kNameComposite.button) {
-        Button54Click();
-    } else if (name == kCanIdComposite.button) {
-        Button64Click();
-    } else if (name == kPgnComposite.button) {
-        Button63Click();
-    } else {
-        ReadHandler(name);
-    }
+    m_params->Set(setButton, inputs);
 }
 
 void TForm2::RunActionSteps(const SingleCommandAction& action) {
@@ -439,14 +394,14 @@ void TForm2::RunActionSteps(const SingleCommandAction& action) {
             Wait(step.ms);
             break;
         case ActionStepKind::Read:
-            RunPageRead(step.text);
+            m_params->RunRead(step.text);
             break;
         }
     }
 }
 
 void TForm2::Button85Click() {
-    RunActionSteps(*ActionByHandler("Button85Click"));
+    m_params->Reload();
 }
 
 // ---- Debris calibration ----------------------------------------------------------------
@@ -634,7 +589,7 @@ void TForm2::ControlClick() {
 
 void TForm2::Button37Click() {
     m_featureWord = static_cast<std::uint16_t>(ReadHandler("Button37"));
-    m_featuresRead = m_lastReadOk;
+    m_featuresRead = m_params->LastReadOk();
     const FeatureControls c = DecodeFeatures(m_featureWord);
     // Filling the controls raises their clicks where a state changes; none of them may start
     // a Set from a half-filled page.
@@ -642,7 +597,7 @@ void TForm2::Button37Click() {
     m_featureGuard = true;
     SetItemIndex(rgApplication, c.rgApplication);
     SetItemIndex(rgAnalogType, c.rgAnalogType);
-    m_analogueScale = AnalogueScale(m_featureWord);
+    m_params->analogueScale = AnalogueScale(m_featureWord);
     SetItemIndex(rgDiTempChannel, c.rgDiTempChannel);
     SetChecked(cbInhibit, c.cbInhibit);
     SetChecked(cbCoarseChannel, c.cbCoarseChannel);
@@ -690,7 +645,7 @@ void TForm2::Button38Click() {
     c.cbTempCorrection = cbTempCorrection->isChecked();
     c.cbVolCorrection = cbVolCorrection->isChecked();
     const std::uint16_t word = PackFeatures(c);
-    m_analogueScale = AnalogueScaleForOutput(c.rgAnalogType);
+    m_params->analogueScale = AnalogueScaleForOutput(c.rgAnalogType);
 
     char text[8];
     std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(word));
@@ -823,44 +778,15 @@ void TForm2::Defaults1Click() {
 // ---- J1939 identity ------------------------------------------------------------------------
 
 void TForm2::Button54Click() {
-    m_memory->m_readall = true; // stays set: see the whole-configuration read
-    StopMainPoll();
-    Wait(50);
-    pbEEPROM->hide();
-    for (const J1939Field f : NameReadOrder()) {
-        ReadHandler(FieldInfo(f).readButton);
-        StepEEPROM();
-    }
-    Edit28->setText(QString::fromStdString(m_identity.NameText()));
-    pbEEPROM->hide();
-    StartMainPoll();
+    m_params->Name();
 }
 
 void TForm2::Button63Click() {
-    pbEEPROM->hide();
-    for (const J1939Field f : PgnReadOrder()) {
-        Wait(20);
-        ReadHandler(FieldInfo(f).readButton);
-        StepEEPROM();
-    }
-    Edit33->setText(QString::fromStdString(PgnText(m_identity.ComposePgn())));
-    pbEEPROM->hide();
+    m_params->Pgn();
 }
 
 void TForm2::Button64Click() {
-    m_memory->m_readall = true;
-    StopMainPoll();
-    Wait(50);
-    pbEEPROM->hide();
-    Button63Click();
-    for (const J1939Field f : CanIdReadOrder()) {
-        Wait(20);
-        ReadHandler(FieldInfo(f).readButton);
-        StepEEPROM();
-    }
-    Edit34->setText(QString::fromStdString(CanIdText(m_identity.CanId())));
-    pbEEPROM->hide();
-    StartMainPoll();
+    m_params->CanId();
 }
 
 // ---- Live readout ------------------------------------------------------------------------
@@ -1001,7 +927,7 @@ void TForm2::PageControl1Change(int index) {
     Wait(50);
     const PageRead& reads = PageReads(index);
     for (const char* read : reads.reads) {
-        RunPageRead(read);
+        m_params->RunRead(read);
     }
     if (reads.startReadout) {
         Timer1->start();

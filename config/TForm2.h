@@ -9,6 +9,7 @@
 #include "config/ConfigTypes.h"
 #include "config/J1939.h"
 #include "config/MemoryAccess.h"
+#include "config/ParameterAccess.h"
 #include "config/ParameterMap.h"
 #include "config/Tables.h"
 #include "config/Trims.h"
@@ -55,7 +56,7 @@ public:
     // Shows, hides, enables and relabels controls of both windows from the feature word.
     void ApplyFeatures();
     std::uint16_t GetFeatureWord() const { return m_featureWord; }
-    float GetAnalogueScale() const { return m_analogueScale; }
+    float GetAnalogueScale() const { return m_params->analogueScale; }
     // Full Scale Level read.
     void Button39Click();
 
@@ -63,7 +64,7 @@ public:
     void Button54Click(); // NAME
     void Button63Click(); // PGN
     void Button64Click(); // CAN ID
-    const J1939Identity& Identity() const { return m_identity; }
+    const J1939Identity& Identity() const { return m_params->Identity(); }
 
     // ---- Debris calibration ------------------------------------------------------------------
     void Button89Click(); // Step 1 "Zero/Tare": "cn"
@@ -190,6 +191,7 @@ private:
     class MainPoll;
     class Readout;
     class GridProgress;
+    class Controls;
 
     // Construction (TForm2Pages.cpp).
     void BuildMenus();
@@ -213,8 +215,6 @@ private:
     // Behaviour (TForm2.cpp).
     void ShowResult(const ParameterRow& row, const DisplayResult& result);
     void ShowEntry(QWidget* control, const EntryResult& result);
-    void RunFollowUp(const ParameterRow& row);
-    void RunPageRead(const char* readButton);
     void RunActionSteps(const SingleCommandAction& action);
     void SetItemIndex(QGroupBox* group, int index);
     void SetChecked(QCheckBox* box, bool checked);
@@ -246,9 +246,9 @@ private:
     std::unique_ptr<MainPoll> m_poll;
     std::unique_ptr<MemoryAccess> m_memory;
     std::unique_ptr<Readout> m_readout;
-    J1939Identity m_identity;
+    std::unique_ptr<Controls> m_controls;
+    std::unique_ptr<ParameterAccess> m_params;
     std::uint16_t m_featureWord = 0;
-    float m_analogueScale = 0.0f;
     // Set while the Sensor Type page's controls are filled from a read or a Set runs: a
     // control whose state changes meanwhile must not start another Set.
     bool m_featureGuard = false;
@@ -259,8 +259,6 @@ private:
     // Whether the last Features read succeeded: until one has, the Sensor Type page's
     // controls show no sensor's word and a click on them must not write it.
     bool m_featuresRead = false;
-    // Whether the last display operation of ReadHandler succeeded.
-    bool m_lastReadOk = false;
     // The radio group item under the pointer when a press began, to tell a click on the
     // item already selected (no change, no Set).
     int m_pressedFrom = -1;

@@ -267,15 +267,16 @@ std::string CompareSummary(const CompareResult& result) {
 }
 
 bool BackupConfiguration(const ConfigFileContext& context, std::time_t when,
-                         std::string& pathOrError) {
+                         std::string& pathOrError, const std::string& prefix) {
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &when);
 #else
     localtime_r(&when, &local);
 #endif
-    const std::string path = BackupFileName(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                            local.tm_hour, local.tm_min, local.tm_sec);
+    const std::string path =
+        prefix + BackupFileName(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                local.tm_hour, local.tm_min, local.tm_sec);
     const ExportResult result = ExportToFile(context, path);
     switch (result.status) {
     case ExportResult::Status::Saved:

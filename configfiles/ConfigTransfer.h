@@ -65,8 +65,10 @@ std::string ExportMessage(const ExportResult& result);
 // "backup-YYYYMMDD-HHMMSS.dsc" (local time `when`) in the working folder. True with the
 // file's path in `pathOrError` when all 38 words were saved; otherwise false with what went
 // wrong (a partial file keeps the words that were read).
+// `prefix` goes before the name ("COM7-"), so that backups taken in the same second from
+// several sensors do not replace each other.
 bool BackupConfiguration(const ConfigFileContext& context, std::time_t when,
-                         std::string& pathOrError);
+                         std::string& pathOrError, const std::string& prefix = {});
 
 // "Export": stops the live poll, asks for the file (adding ".dsc" to a name without an
 // extension), exports, shows any error and restarts the live poll on every way out.

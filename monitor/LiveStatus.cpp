@@ -1,6 +1,7 @@
 #include "monitor/LiveStatus.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace quellon {
 
@@ -48,6 +49,26 @@ std::string TraceLine(const LiveStatus& s) {
     std::snprintf(text, sizeof text, "%d,%d,%d,%d,%x\n", s.coarse, s.fine, s.oil, s.temperature,
                   static_cast<unsigned>(s.status));
     return text;
+}
+
+PollOutcome PollLiveStatus(SensorLink& link, int& failures, LiveStatus& out) {
+    char reply[128];
+    std::memset(reply, 0, sizeof reply);
+    link.SendCommand("A");
+    int count = 0;
+    if (!link.WaitReply(reply, sizeof reply, 26, 100, count)) {
+        ++failures;
+        if (failures > 5) {
+            failures = 5;
+            return PollOutcome::Lost;
+        }
+        return PollOutcome::Failed;
+    }
+    if (!ParseLiveStatus(reply, out)) {
+        return PollOutcome::Ignored;
+    }
+    failures = 0;
+    return PollOutcome::Good;
 }
 
 } // namespace quellon

@@ -1,5 +1,7 @@
 #pragma once
 // The live status record (reply to "A") and how the main window shows it.
+#include "serial/SensorLink.h"
+
 #include <cstdint>
 #include <string>
 
@@ -24,5 +26,18 @@ int TemperatureShown(int field);
 std::string StatusCaption(int status);
 // The trace line of one good poll: "%d,%d,%d,%d,%x\n".
 std::string TraceLine(const LiveStatus& s);
+
+// One live status poll and its loss rule.
+enum class PollOutcome {
+    Good,    // a record: `failures` is 0 again
+    Failed,  // no reply; one to five failures in a row change nothing else
+    Lost,    // the sixth failure in a row: the link is declared lost (`failures` stays 5)
+    Ignored, // a reply of the right length with a bad header or too few fields
+};
+inline constexpr const char* kLostMessage =
+    "Cannot communicate with sensor. Check connections and restart GUI\nIf communication "
+    "issues persist refer to Quellon ";
+// Sends "A" and waits for 26 bytes within 100 polls; counts the failure in `failures`.
+PollOutcome PollLiveStatus(SensorLink& link, int& failures, LiveStatus& out);
 
 } // namespace quellon

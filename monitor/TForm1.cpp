@@ -32,8 +32,6 @@ namespace quellon {
 
 namespace {
 
-const char* const kLostMessage = "Cannot communicate with sensor. Check connections and restart "
-                                 "GUI\nIf communication issues persist refer to Quellon ";
 const char* const kNoSensorMessage =
     "Cannot communicate with sensor. Please close GUI, powercycle sensor and restart GUI.\n\n"
     "If problem persists please refer to Quellon manual.";
@@ -319,15 +317,19 @@ void TForm1::FormShow() {
         close();
         return;
     }
-    const bool identified = IdentifySensor(5);
+    const bool identified = ConnectChosenSensor(
+        m_exchange,
+        [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); },
+        [this] {
+            if (!m_closing) {
+                FeaturesReadAndApply();
+            }
+        });
     if (m_closing) {
         m_searchDone = true;
         return;
     }
     if (identified) {
-        UnlockSensor();
-        WaitMs(50);
-        FeaturesReadAndApply();
         m_failures = 0;
         StartPoll();
         lbComms->setText("Comms:Ok");
@@ -390,23 +392,15 @@ bool TForm1::SendAcknowledged(const std::string& command) {
 }
 
 void TForm1::Button1Click() {
-    char reply[128];
-    std::memset(reply, 0, sizeof reply);
-    SendCommand("A");
-    int count = 0;
-    if (!WaitReply(reply, sizeof reply, 26, 100, count)) {
-        ++m_failures;
-        if (m_failures > 5) {
-            m_failures = 5;
-            Timer1->setInterval(1000);
-            Timer1->stop();
-            lbComms->setText("Comms:Fail");
-            m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok);
-        }
-        return;
-    }
     LiveStatus s;
-    if (!ParseLiveStatus(reply, s)) {
+    const PollOutcome outcome = PollLiveStatus(m_exchange, m_failures, s);
+    if (outcome == PollOutcome::Lost) {
+        Timer1->setInterval(1000);
+        Timer1->stop();
+        lbComms->setText("Comms:Fail");
+        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok);
+    }
+    if (outcome != PollOutcome::Good) {
         return;
     }
     m_ports.debugLog.Write("%s", TraceLine(s).c_str());

@@ -77,6 +77,7 @@ StartupSearch::Outcome StartupSearch::Run(const std::function<std::optional<int>
     ports.m_comnum = PortTable::kNoPort;
     trace.Create(m_tracePath);
     m_skipped.clear();
+    m_openedPorts.clear();
     m_opened = 0;
 
     int answered = 0;
@@ -98,10 +99,18 @@ StartupSearch::Outcome StartupSearch::Run(const std::function<std::optional<int>
         ports.m_comnum = i;
         ++m_opened;
         raw->Start();
+        OpenedPort found{i, raw->DevicePath()};
         if (IdentifySensor(m_exchange, 1, setTitle)) {
             trace.Write("\nPingcomport %i", i);
             answered = i;
+            found.answered = true;
+            found.firmwareNumber = ports.firmwareNumber;
+            found.firmwareRevision = ports.firmwareRevision;
+            if (m_onAnswered) {
+                m_onAnswered(i);
+            }
         }
+        m_openedPorts.push_back(found);
     }
 
     if (m_opened == 0) {
@@ -155,6 +164,20 @@ std::string StartupSearch::SkippedDetails() const {
                              : "The sensor did not answer on any port that opened.\n";
     }
     return text;
+}
+
+bool ConnectChosenSensor(CommandExchange& exchange,
+                         const std::function<void(const std::string&)>& setTitle,
+                         const std::function<void()>& featuresRead) {
+    if (!IdentifySensor(exchange, 5, setTitle)) {
+        return false;
+    }
+    exchange.UnlockSensor();
+    WaitMs(50);
+    if (featuresRead) {
+        featuresRead();
+    }
+    return true;
 }
 
 } // namespace quellon

@@ -33,6 +33,15 @@ struct SkippedPort {
     std::string reason;
 };
 
+// A port that opened during the search, and what its one identification gave.
+struct OpenedPort {
+    int comNumber = 0;
+    std::string path;
+    bool answered = false;
+    std::uint32_t firmwareNumber = 0;
+    std::uint32_t firmwareRevision = 0;
+};
+
 class StartupSearch {
 public:
     enum class Outcome {
@@ -56,6 +65,13 @@ public:
     const std::vector<SkippedPort>& Skipped() const { return m_skipped; }
     std::string SkippedDetails() const;
     int OpenedCount() const { return m_opened; }
+    // Every port that opened, in COM order, with its answer.
+    const std::vector<OpenedPort>& Opened() const { return m_openedPorts; }
+    // Called right after a port answered, while m_comnum is that port and every port opened
+    // so far still receives (the command-line tool asks each sensor its feature word then).
+    void SetOnAnswered(std::function<void(int comNumber)> onAnswered) {
+        m_onAnswered = std::move(onAnswered);
+    }
 
 private:
     void TraceSkipped();
@@ -63,7 +79,16 @@ private:
     CommandExchange& m_exchange;
     std::string m_tracePath;
     std::vector<SkippedPort> m_skipped;
+    std::vector<OpenedPort> m_openedPorts;
+    std::function<void(int)> m_onAnswered;
     int m_opened = 0;
 };
+
+// The start-up's end once the search has chosen a port: five identifications; on success
+// the unlock, 50 ms and `featuresRead` (the configuration window's Features read and
+// ApplyFeatures). False when the sensor did not answer.
+bool ConnectChosenSensor(CommandExchange& exchange,
+                         const std::function<void(const std::string&)>& setTitle,
+                         const std::function<void()>& featuresRead);
 
 } // namespace quellon

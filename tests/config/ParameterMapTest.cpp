@@ -1,4 +1,5 @@
 #include "config/ParameterMap.h"
+#include "config/ParameterNames.h"
 
 #include "config/FeatureWord.h"
 #include "config/MemoryAccess.h"
@@ -508,4 +509,51 @@ TEST(ParameterMap, AlarmCaptions) {
     EXPECT_EQ(RewrittenCaption(CaptionRewrites()[1]), "Low temperature alarm (\xC2\xB0"
                                                       "C)");
     EXPECT_STREQ(Only("Button42").caption, "High temperature alarm (C)");
+}
+
+// Every read button of the map and every J1939 composite has exactly one stable name, and a
+// feature word takes a name away exactly when the window hides its page or control.
+TEST(ParameterNames, EveryReadButtonHasOneNameAndTheOfferFollowsTheFeatureWord) {
+    std::set<std::string> buttons;
+    for (const ParameterRow& row : ParameterMap()) {
+        buttons.insert(row.readButton);
+    }
+    for (const J1939Composite* c : {&kNameComposite, &kPgnComposite, &kCanIdComposite}) {
+        buttons.insert(c->button);
+    }
+    std::set<std::string> named;
+    std::set<std::string> names;
+    for (const ParameterName& n : ParameterNames()) {
+        EXPECT_TRUE(named.insert(n.readButton).second) << n.readButton << " has two names";
+        EXPECT_TRUE(names.insert(n.name).second) << n.name << " names two parameters";
+        EXPECT_EQ(ParameterByName(n.name), &n);
+    }
+    EXPECT_EQ(named, buttons);
+
+    const std::uint16_t current = FeatureBit::OutputCurrent;
+    const std::uint16_t can = 0;
+    const std::uint16_t temperature = FeatureBit::OutputVoltage | FeatureBit::ThirdIsTemperature;
+    const struct {
+        const char* name;
+        std::uint16_t word;
+        bool offered;
+        const char* unit;
+    } cases[] = {
+        {"full-scale-level", current, true, "mA"},
+        {"full-scale-level", temperature, true, "V"},
+        {"full-scale-level", can, false, "V"},
+        {"can-source-address", can, true, "hex"},
+        {"can-source-address", current, false, "hex"},
+        {"can-id", can, true, "hex"},
+        {"oil-upper-threshold", current, true, ""},
+        {"oil-upper-threshold", temperature, false, ""},
+        {"high-temperature-alarm", temperature, true, "degC"},
+        {"coarse-full-scale", FeatureBit::CoarseDisabled | FeatureBit::FineDisabled, false, ""},
+    };
+    for (const auto& c : cases) {
+        const ParameterName* n = ParameterByName(c.name);
+        ASSERT_NE(n, nullptr) << c.name;
+        EXPECT_EQ(OfferedBy(*n, c.word), c.offered) << c.name << " with " << c.word;
+        EXPECT_EQ(UnitText(n->unit, c.word), c.unit) << c.name;
+    }
 }

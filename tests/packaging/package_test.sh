@@ -23,10 +23,11 @@ check "one package named after its version and architecture" \
     test "$(basename "$deb")" = "quellon-configurator_${version}_$(dpkg --print-architecture).deb"
 
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' > "$work/files"
-for f in /usr/bin/quellon-configurator /usr/bin/quellon-sim \
+for f in /usr/bin/quellon-configurator /usr/bin/quellon-sim /usr/bin/quellon-cli \
     /usr/share/applications/quellon-configurator.desktop \
     /usr/share/icons/hicolor/scalable/apps/quellon-configurator.svg \
-    /usr/share/man/man1/quellon-configurator.1.gz /usr/share/man/man1/quellon-sim.1.gz; do
+    /usr/share/man/man1/quellon-configurator.1.gz /usr/share/man/man1/quellon-sim.1.gz \
+    /usr/share/man/man1/quellon-cli.1.gz; do
     check "package holds $f" grep -qx "$f" "$work/files"
 done
 check "nothing outside /usr" test -z "$(grep -v '^/usr' "$work/files" | grep -vx '/')"
@@ -40,11 +41,15 @@ dpkg -x "$deb" "$work/root"
 bin="$work/root/usr/bin"
 check "the installed configurator prints its version" \
     grep -Eq "^quellon-configurator [0-9]+\.[0-9]{3} \($version\)$" <<< "$("$bin/quellon-configurator" --version)"
+check "the installed command-line tool prints its version" \
+    grep -Eq "^quellon-cli [0-9]+\.[0-9]{3} \($version\)$" <<< "$("$bin/quellon-cli" --version)"
+check "the installed command-line tool links no Qt library" \
+    test -z "$(ldd "$bin/quellon-cli" | grep -i libqt)"
 check "the installed virtual sensor prints its usage" \
     grep -q "^usage: quellon-sim" <<< "$("$bin/quellon-sim" --help)"
 
 # Every option that a program's --help names is in its man page.
-for prog in quellon-configurator quellon-sim; do
+for prog in quellon-configurator quellon-sim quellon-cli; do
     page="$(zcat "$work/root/usr/share/man/man1/$prog.1.gz" | sed 's/\\-/-/g; s/\\f[BIR]//g')"
     check "$prog.1 carries its version" grep -q "\"$prog $version\"" <<< "$page"
     for opt in $("$bin/$prog" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do

@@ -1,0 +1,194 @@
+#include "cli/CliSupport.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace quellon::cli {
+
+std::string JsonEscape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                out += esc;
+            } else {
+                out += ch; // UTF-8 passes through
+            }
+        }
+    }
+    return out;
+}
+
+Record& Record::Add(const std::string& key, const std::string& value) {
+    m_fields.push_back({key, value, true});
+    return *this;
+}
+
+Record& Record::Add(const std::string& key, long long value) {
+    m_fields.push_back({key, std::to_string(value), false});
+    return *this;
+}
+
+Record& Record::Add(const std::string& key, bool value) {
+    m_fields.push_back({key, value ? "true" : "false", false});
+    return *this;
+}
+
+Record& Record::AddJson(const std::string& key, const std::string& json) {
+    m_fields.push_back({key, json, false});
+    return *this;
+}
+
+std::string Record::Text() const {
+    std::string out;
+    for (const Field& f : m_fields) {
+        if (!out.empty()) {
+            out += ' ';
+        }
+        const bool blank = f.value.empty() || f.value.find(' ') != std::string::npos;
+        out += f.key + "=" + (blank ? "\"" + f.value + "\"" : f.value);
+    }
+    return out;
+}
+
+std::string Record::Json() const {
+    std::string out = "{";
+    for (const Field& f : m_fields) {
+        if (out.size() > 1) {
+            out += ',';
+        }
+        out += "\"" + JsonEscape(f.key) + "\":";
+        out += f.quoted ? "\"" + JsonEscape(f.value) + "\"" : f.value;
+    }
+    return out + "}";
+}
+
+void Printer::Result(const Record& record) {
+    Line(m_json ? record.Json() : record.Text());
+}
+
+void Printer::Line(const std::string& text) {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    std::fputs((text + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void Printer::Message(const std::string& text) {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    std::fputs((text + "\n").c_str(), stderr);
+    std::fflush(stderr);
+}
+
+void TerminalProgress::SetCaption(const std::string& caption) {
+    m_caption = caption;
+    Draw();
+}
+
+void TerminalProgress::SetMaximum(int maximum) {
+    m_maximum = maximum;
+    Draw();
+}
+
+void TerminalProgress::SetPosition(int position) {
+    m_position = position;
+    Draw();
+}
+
+void TerminalProgress::StepIt() {
+    // A step past the maximum starts the bar again from its minimum.
+    m_position = m_position + 1 > m_maximum ? 0 : m_position + 1;
+    Draw();
+}
+
+void TerminalProgress::ShowProgress() {
+    m_shown = m_enabled;
+    Draw();
+}
+
+void TerminalProgress::CloseProgress() {
+    if (m_shown) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+    }
+    m_shown = false;
+}
+
+void TerminalProgress::Draw() {
+    if (!m_shown) {
+        return;
+    }
+    constexpr int kWidth = 30;
+    const int max = m_maximum > 0 ? m_maximum : 1;
+    const int pos = m_position < 0 ? 0 : m_position > max ? max : m_position;
+    const int filled = pos * kWidth / max;
+    std::fprintf(stderr, "\r%s [%s%s] %d/%d\033[K", m_caption.c_str(),
+                 std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), pos, max);
+    std::fflush(stderr);
+}
+
+PromptAnswer CliPrompts::Message(const std::string& caption, const std::string& text,
+                                 PromptButtons buttons, const std::string& details) {
+    m_boxes.emplace_back(caption, text);
+    std::string line = m_prefix + caption + ": " + text;
+    for (char& c : line) {
+        if (c == '\n') {
+            c = ' ';
+        }
+    }
+    if (!details.empty()) {
+        line += "\n" + details;
+        while (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+        }
+    }
+    m_printer.Message(line);
+    switch (buttons) {
+    case PromptButtons::Ok:
+        return PromptAnswer::Ok;
+    case PromptButtons::OkCancel:
+        return PromptAnswer::Cancel;
+    case PromptButtons::YesNo:
+        return PromptAnswer::No;
+    }
+    return PromptAnswer::Cancel;
+}
+
+std::string CliPrompts::OpenFileName(const std::string&, const std::string&) {
+    return m_file;
+}
+
+std::string CliPrompts::SaveFileName(const std::string&, const std::string&) {
+    return m_file;
+}
+
+bool CliPrompts::Shown(const std::string& text) const {
+    for (const auto& box : m_boxes) {
+        if (box.second == text) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace quellon::cli

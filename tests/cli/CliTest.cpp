@@ -1,0 +1,358 @@
+// quellon-cli as a process against virtual sensors on pseudo-terminals: every command's
+// results, messages and exit status, and --all on four sensors at once.
+#include "cli/CliSupport.h"
+#include "sim/VirtualSensor.h"
+#include "tests/support/CliRun.h"
+#include "tests/support/HexText.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+using namespace quellon;
+using namespace quellon::test;
+
+namespace {
+
+std::string Folder(const std::string& name) {
+    std::string folder = ::testing::TempDir() + "cli-" + name + "-XXXXXX";
+    EXPECT_NE(mkdtemp(folder.data()), nullptr);
+    return folder;
+}
+
+// The text frames that reached the sensor, in order.
+std::vector<std::string> Texts(const sim::VirtualSensor& s) {
+    std::vector<std::string> out;
+    for (const auto& f : s.Frames()) {
+        if (f.kind == sim::ReceivedFrame::Kind::Text) {
+            out.push_back(f.text);
+        }
+    }
+    return out;
+}
+
+int Count(const std::vector<std::string>& v, const std::string& prefix) {
+    return static_cast<int>(std::count_if(
+        v.begin(), v.end(), [&](const std::string& t) { return t.rfind(prefix, 0) == 0; }));
+}
+
+sim::Options Fast(const std::string& faults = {}) {
+    sim::Options o;
+    o.timing.eraseMs = 150;
+    o.timing.startMs = 100;
+    o.faults = faults;
+    return o;
+}
+
+std::vector<std::string> PortArgs(const sim::VirtualSensor& s, int com) {
+    return {"--no-default-ports", "--port", "COM" + std::to_string(com) + "=" + s.SlavePath()};
+}
+
+} // namespace
+
+TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
+    using Sensor = sim::VirtualSensor;
+    struct Case {
+        const char* name;
+        std::vector<std::string> args; // after --no-default-ports --port COM5=...
+        std::function<void(Sensor&, const std::string& folder)> setup = {};
+        int status = 0;
+        std::vector<std::string> out = {}; // each must appear in standard output
+        std::string err = {};              // must appear in standard error
+        std::function<void(Sensor&, const std::string& folder)> check = {};
+        std::string faults = {};
+        bool withPort = true;
+    };
+    const auto jOnly = [](Sensor& s, const std::string&) {
+        s.WriteWord(0x0004, 862);
+        s.WriteWord(0x0010, 862);
+        s.WriteWord(0x00c6, 6);
+        s.WriteWord(0x00cc, 0);
+        s.WriteWord(0x00ca, 0xfe);
+        s.WriteWord(0x00c8, 0xf1);
+        s.WriteWord(0x00b8, 0x51);
+    };
+    const auto golden = [](Sensor&, const std::string& folder) {
+        WriteTextFile(folder + "/golden.dsc", "26:04b0\n3a:0007\n");
+    };
+    const auto nothingWritten = [](Sensor& s, const std::string&) {
+        EXPECT_EQ(Count(Texts(s), "W "), 0);
+    };
+    const Case cases[] = {
+        {"identify",
+         {"identify"},
+         {},
+         0,
+         {"port=COM5 device=",
+          "firmware=4.027 model=5630i output=\"4 - 20 mA\" third=\"Oil Status\""}},
+        {"ports",
+         {"ports"},
+         {},
+         0,
+         {"port=COM5 device=", " sensor=true firmware=4.027 model=5630i"}},
+        {"get as the window shows it",
+         {"--json", "get", "coarse-full-scale", "full-scale-level", "can-id", "manufacture-date"},
+         jOnly,
+         0,
+         {R"({"port":"COM5","name":"coarse-full-scale","value":"862","unit":""})",
+          R"({"port":"COM5","name":"full-scale-level","value":"20.00","unit":"mA"})",
+          R"({"port":"COM5","name":"can-id","value":"18fef151","unit":"hex"})",
+          R"("name":"manufacture-date","value":"28:12:20")"}},
+        {"set converts, writes, follows up and reads back",
+         {"set", "oil-filter-time=2.57", "coarse-full-scale=0x10", "manufacture-date=3:4:25"},
+         {},
+         0,
+         {"name=oil-filter-time written=true word=0019\n",
+          "name=coarse-full-scale written=true word=0010 value=16\n",
+          "name=manufacture-date written=true word=0003:0004:0019\n"},
+         "",
+         [](Sensor& s, const std::string&) {
+             EXPECT_EQ(s.ReadWord(0x0024), 25);
+             EXPECT_EQ(s.ReadWord(0x0004), 16);
+             EXPECT_EQ(s.ReadWord(0x0094), 25);
+             EXPECT_EQ(s.ReloadCount(), 2); // oil-filter-time and coarse-full-scale reload
+         }},
+        {"params with the feature word's offer",
+         {"--json", "params"},
+         {},
+         0,
+         {R"({"port":"COM5","name":"can-source-address","page":"PGN/ID","address":"0x00b8","unit":"hex","offered":false,"settable":true})",
+          R"({"port":"COM5","name":"full-scale-level","page":"Analog Output","address":"0x0010","unit":"mA","offered":true,"settable":true})",
+          R"("name":"run-time","page":"Log","address":"0x0060","unit":"h:m","offered":true,"settable":false})"}},
+        {"monitor: the live poll as CSV",
+         {"monitor", "--seconds", "2"},
+         [](Sensor& s, const std::string&) {
+             s.PinLive(sim::Field::Coarse, 0x32);
+             s.PinLive(sim::Field::Fine, 0x10);
+             s.PinLive(sim::Field::Oil, 0x400);
+             s.PinLive(sim::Field::Temperature, 0x170);
+             s.PinLive(sim::Field::Status, 0x02);
+         },
+         0,
+         {"Seconds,Coarse(%),Fine(%),Oil Status,Temperature,Status\n", ",50,16,1000,23,02\n"},
+         "",
+         [](Sensor& s, const std::string&) {
+             const int polls = Count(Texts(s), "A");
+             EXPECT_GE(polls, 3) << "every 500 ms after the first at 200 ms";
+             EXPECT_LE(polls, 5);
+         }},
+        {"monitor --raw",
+         {"monitor", "--raw", "--seconds", "3"},
+         [](Sensor& s, const std::string&) { s.PinLive(sim::Field::IntC, 0x190); },
+         0,
+         {"Seconds,Coarse(%),Fine(%),Dielectric,RawInt", ",400,"},
+         "",
+         [](Sensor& s, const std::string&) { EXPECT_EQ(Count(Texts(s), "a"), 2); }},
+        {"export",
+         {"export", "out"},
+         {},
+         0,
+         {"file=out.dsc words=38"},
+         "",
+         [](Sensor& s, const std::string& folder) {
+             const std::string text = FileText(folder + "/out.dsc");
+             EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 38);
+             char first[16];
+             std::snprintf(first, sizeof first, "1e:%04x\n", s.ReadWord(0x1e));
+             EXPECT_EQ(text.rfind(first, 0), 0u) << text;
+         }},
+        {"import --dry-run writes nothing",
+         {"import", "golden.dsc", "--dry-run"},
+         golden,
+         0,
+         {"address=26 name=\"Oil Upper threshold\" file=04b0 sensor=", "summary="},
+         "",
+         nothingWritten},
+        {"import",
+         {"import", "golden.dsc"},
+         golden,
+         0,
+         {"words=2"},
+         "",
+         [](Sensor& s, const std::string&) {
+             EXPECT_EQ(s.ReadWord(0x0026), 0x04b0);
+             EXPECT_EQ(s.ReadWord(0x003a), 7);
+             EXPECT_EQ(s.ReloadCount(), 1);
+         }},
+        {"import of a bad file sends nothing",
+         {"import", "bad.dsc"},
+         [](Sensor&, const std::string& folder) {
+             WriteTextFile(folder + "/bad.dsc", "26:04b0\nzz\n");
+         },
+         2,
+         {},
+         "line 2",
+         nothingWritten},
+        {"calibrate debris",
+         {"calibrate", "debris"},
+         {},
+         0,
+         {"calibration=debris result=done"},
+         "Calibration finished",
+         [](Sensor& s, const std::string&) {
+             std::vector<std::string> c;
+             for (const std::string& t : Texts(s)) {
+                 if (t.size() == 2 && t[0] == 'c') {
+                     c.push_back(t);
+                 }
+             }
+             EXPECT_EQ(c, (std::vector<std::string>{"cs", "cy", "cz", "cf", "cc", "ce"}));
+         }},
+        {"unknown command",
+         {"bogus"},
+         {},
+         2,
+         {},
+         "unknown command 'bogus'",
+         [](Sensor& s, const std::string&) { EXPECT_TRUE(s.Frames().empty()); }},
+        {"unknown parameter",
+         {"get", "nope"},
+         {},
+         2,
+         {},
+         "unknown parameter 'nope'",
+         [](Sensor& s, const std::string&) { EXPECT_TRUE(s.Frames().empty()); }},
+        {"read-only parameter",
+         {"set", "run-time=5"},
+         {},
+         2,
+         {},
+         "run-time cannot be set",
+         [](Sensor& s, const std::string&) { EXPECT_TRUE(s.Frames().empty()); }},
+        {"text that does not convert",
+         {"set", "oil-upper-threshold=abc"},
+         {},
+         2,
+         {},
+         "nothing was written",
+         nothingWritten},
+        {"a silent sensor is no sensor", {"identify"}, {}, 3, {}, "no sensor", {}, "silent"},
+        {"--simulate",
+         {"--no-default-ports", "--simulate", "--json", "identify"},
+         {},
+         0,
+         {R"({"port":"COM1",)", R"("model":"5630","output":"4 - 20 mA")"},
+         "",
+         {},
+         "",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sensor sensor(Fast(c.faults));
+        ASSERT_TRUE(sensor.Start());
+        const std::string folder = Folder("cmd");
+        if (c.setup) {
+            c.setup(sensor, folder);
+        }
+        std::vector<std::string> args =
+            c.withPort ? PortArgs(sensor, 5) : std::vector<std::string>{};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliRun run = RunCli(QUELLON_CLI_PATH, args, folder);
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        for (const std::string& o : c.out) {
+            EXPECT_NE(run.out.find(o), std::string::npos) << o << "\nin:\n" << run.out << run.err;
+        }
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << c.err << "\nin:\n" << run.err;
+        if (c.status != 0) {
+            EXPECT_EQ(run.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
+        }
+        if (c.check) {
+            c.check(sensor, folder);
+        }
+        std::filesystem::remove_all(folder);
+    }
+}
+
+TEST(Cli, AllUpgradesAndConfiguresFourSensorsAndASilentOneFailsAlone) {
+    for (const int silent : {-1, 3}) { // four that answer; the fourth silent
+        SCOPED_TRACE(silent < 0 ? "four answer" : "COM8 silent");
+        std::vector<std::unique_ptr<sim::VirtualSensor>> sensors;
+        std::vector<std::string> args = {"--no-default-ports"};
+        for (int i = 0; i < 4; ++i) {
+            sensors.push_back(
+                std::make_unique<sim::VirtualSensor>(Fast(i == silent ? "silent" : "")));
+            ASSERT_TRUE(sensors.back()->Start());
+            args.push_back("--port");
+            args.push_back("COM" + std::to_string(5 + i) + "=" + sensors.back()->SlavePath());
+        }
+        const std::string folder = Folder("all");
+        WriteTextFile(folder + "/fw.hex", JoinLines(FirmwareLines(40, 0x21, 0x05)));
+        WriteTextFile(folder + "/golden.dsc", "26:04b0\n28:0100\n");
+
+        struct Step {
+            std::vector<std::string> command;
+            std::function<void(const sim::VirtualSensor&)> done; // on each sensor that answers
+        } steps[] = {
+            {{"--all", "upgrade", "fw.hex"},
+             [](const sim::VirtualSensor& s) { EXPECT_EQ(s.FirmwareNumber(), 0x21u); }},
+            {{"--all", "import", "golden.dsc"},
+             [](const sim::VirtualSensor& s) {
+                 EXPECT_EQ(s.ReadWord(0x0026), 0x04b0);
+                 EXPECT_EQ(s.ReadWord(0x0028), 0x0100);
+             }},
+        };
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.command[1]);
+            std::vector<std::string> a = args;
+            a.insert(a.end(), step.command.begin(), step.command.end());
+            const CliRun run = RunCli(QUELLON_CLI_PATH, a, folder);
+            EXPECT_EQ(run.status, silent < 0 ? 0 : 1) << run.out << run.err;
+            // The summary table: one line per port, the silent one failing alone.
+            const auto summary = [&run](int com) {
+                const std::string head = "\nCOM" + std::to_string(com) + "   ";
+                const std::size_t at = run.out.find(head);
+                return at == std::string::npos
+                           ? std::string()
+                           : run.out.substr(at + 1, run.out.find('\n', at + 1) - at - 1);
+            };
+            EXPECT_NE(run.out.find("port   sensor             result\n"), std::string::npos)
+                << run.out;
+            for (int i = 0; i < 4; ++i) {
+                const std::string port = "COM" + std::to_string(5 + i);
+                if (i == silent) {
+                    EXPECT_EQ(
+                        summary(5 + i),
+                        port + "   -                  failed: the sensor refused or did not answer")
+                        << run.out;
+                    EXPECT_NE(run.err.find(port + ": the sensor did not answer"), std::string::npos)
+                        << run.err;
+                    continue;
+                }
+                step.done(*sensors[static_cast<std::size_t>(i)]);
+                EXPECT_EQ(summary(5 + i), port + "   5630i FW-33.005    ok") << run.out;
+                std::string log = folder;
+                log.append("/debug-").append(port).append(".log");
+                EXPECT_NE(FileText(log).find("\nOpen Port " + std::to_string(5 + i)),
+                          std::string::npos);
+            }
+        }
+        int backups = 0;
+        for (const auto& e : std::filesystem::directory_iterator(folder)) {
+            backups += e.path().filename().string().find("-backup-") != std::string::npos;
+        }
+        EXPECT_EQ(backups, silent < 0 ? 4 : 3) << "one configuration backup per upgraded sensor";
+        std::filesystem::remove_all(folder);
+    }
+}
+
+TEST(Cli, JsonStringsAreEscaped) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"a \"quoted\" \\ path", "a \\\"quoted\\\" \\\\ path"},
+        {"line\nbreak\ttab\rret", "line\\nbreak\\ttab\\rret"},
+        {std::string("nul\x01\x1f", 5), "nul\\u0001\\u001f"},
+        {"\xc2\xb0"
+         "C",
+         "\xc2\xb0"
+         "C"},
+    };
+    for (const auto& [text, escaped] : cases) {
+        EXPECT_EQ(cli::JsonEscape(text), escaped);
+        EXPECT_EQ(cli::Record().Add("k", text).Json(), "{\"k\":\"" + escaped + "\"}");
+    }
+}
