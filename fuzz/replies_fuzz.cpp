@@ -1,8 +1,9 @@
 // The sensor's replies as the configurator parses them: identification, live status "A", the
 // configuration memory's word and long replies (also through MemoryAccess over a link that
-// answers with the input), and the raw record "a" (also through a whole reporting sample).
-// The first byte picks the parser; the rest is the reply. Where the input's bytes can be read
-// as values, a well-formed reply carrying them must parse back to them.
+// answers with the input, with the acknowledgement of a write), and the raw record "a" (also
+// through a whole reporting sample). The first byte picks the parser; the rest is the reply.
+// Where the input's bytes can be read as values, a well-formed reply carrying them must parse
+// back to them.
 #include "config/Conversions.h"
 #include "config/MemoryAccess.h"
 #include "config/Trims.h"
@@ -221,7 +222,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (wordOk) {
             Check(word == ParseWordReply(ReplyBuffer<>(reply).bytes));
         }
-        (void)memory.ReadConfigLong(ConfigAddress(0x0030), value);
+        Check(memory.ReadConfigLong(ConfigAddress(0x0030), value) ==
+              (reply.size() >= MemoryAccess::kLongReplyLength));
+        // A write is acknowledged by the arrival of two bytes, whatever they are.
+        Check(memory.WriteConfigWord(ConfigAddress(0x0026), 0x04b0) == (reply.size() >= 2));
         const DisplayResult shown = memory.Display(ShowKind::ShowSigned, ConfigAddress(0x0026));
         Check(shown.ok || shown.text == MemoryAccess::kFailedText);
         Check(timer.stops == timer.starts); // every stopped poll is started again
