@@ -156,8 +156,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Check(reply.compare(0, 5,
                                 "\n\r\x02"
                                 "A,") == 0);
-            (void)TraceLine(s);
             (void)StatusCaption(s.status);
+            // Shown values: the oil scaled down, the temperature in whole degrees of 16 bits.
+            Check(std::abs(OilStatusShown(s.oil)) <= std::abs(s.oil / 1024 * 1000) + 1000);
+            Check(std::abs(TemperatureShown(s.temperature)) <= 2048);
         } else {
             Check(s.coarse == -7); // a refused reply changes nothing
         }
