@@ -131,6 +131,12 @@ void Report(const char* what, const Pair& p, const double marks[3], int step) {
     constexpr long kSlackKb = 128; // allocator and page noise
     std::printf(" (peak %ld kB); from the %.4g-minute mark %+ld kB: %s\n", peak, marks[1],
                 last - mid, last - mid > kSlackKb ? "GREW" : "did not grow (within 128 kB)");
+    // The shape: a step (caches filling once) or a slope (something kept per poll).
+    std::printf("  kB at each tenth of the run:");
+    for (int tenth = 1; tenth <= 10; ++tenth) {
+        std::printf(" %ld", at(tenth * static_cast<double>(step) * (p.rss.size() - 1) / 10.0));
+    }
+    std::printf("\n");
 }
 
 } // namespace
