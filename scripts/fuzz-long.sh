@@ -94,5 +94,5 @@ if [ "$status" -ne 0 ] || [ ${#findings[@]} -gt 0 ]; then
 fi
 if [ "$grow" -eq 1 ]; then
     "build/fuzz/fuzz/$target" -merge=1 "fuzz/corpus/$target" "$work/corpus" > /dev/null 2>&1
-    echo "merged into fuzz/corpus/$target: $(ls "fuzz/corpus/$target" | wc -l) files"
+    echo "merged into fuzz/corpus/$target: $(find "fuzz/corpus/$target" -type f | wc -l) files"
 fi
