@@ -2,6 +2,7 @@
 // What the process benchmarks share: start a program in a folder of its own (offscreen), and
 // read a process's CPU time from /proc.
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -11,11 +12,19 @@
 
 namespace quellon::bench {
 
-inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd) {
+// Standard output and error go to errPath when one is given.
+inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
+                   const std::string& errPath = {}) {
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(cwd.c_str()) != 0) {
             _exit(127);
+        }
+        if (!errPath.empty()) {
+            const int fd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0 || dup2(fd, STDERR_FILENO) < 0) {
+                _exit(127);
+            }
         }
         std::vector<char*> args;
         args.reserve(argv.size() + 1);
@@ -52,6 +61,15 @@ inline double CpuSeconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// Resident set size of a process, in kB.
+// Resident set size of a process, in kB, from /proc; -1 when it is gone.
+inline long RssKb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}
 
 } // namespace quellon::bench

@@ -22,18 +22,8 @@
 namespace {
 
 using quellon::bench::CpuSeconds;
+using quellon::bench::RssKb;
 using quellon::bench::Spawn;
-
-// Resident set size of a process, in kB.
-long RssKb(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
-        }
-    }
-    return -1;
-}
 
 int Records(const std::string& path) {
     std::ifstream in(path);

@@ -68,7 +68,8 @@ RawDataView ViewOf(const RawDataRecord& r) {
         switch (f) {
         case RawDataRecord::Dielectric: {
             const float oil = OilValue(r);
-            v.text[k] = Format("%d", static_cast<int>(oil)); // truncated towards zero
+            // Truncated towards zero; a field above 0x83126e97 gives more than an int holds.
+            v.text[k] = Format("%lld", static_cast<long long>(oil));
             v.chart[k] = std::floor(oil);
             break;
         }

@@ -74,6 +74,7 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
             {"short", &parsed.shortTo, 0},
             {"fail-block", &parsed.failBlock, 1},
             {"hangup-after", &parsed.hangupAfter, 1},
+            {"garble-replies", &parsed.garbleReplyEvery, 1},
         };
         struct Flag {
             const char* name;

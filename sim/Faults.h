@@ -7,6 +7,9 @@
 //   short=N           every reply is cut to its first N bytes
 //   garble[=K]        every Kth byte of a reply (K = 4 when not given, from the 4th byte on)
 //                     has its bits flipped with 0x55
+//   garble-replies=N  every Nth reply not dropped has its 4th byte (the command letter of a
+//                     text reply) and every 16th byte after it flipped with 0x55 (a shorter
+//                     reply its last byte)
 //   refuse-write      "W" changes nothing and is not answered
 //   fail-erase        the bootloader's erase does nothing and is not answered
 //   fail-block=K      the Kth program block after an erase is refused (not answered)
@@ -22,6 +25,7 @@ struct Faults {
     int lateMs = 0;
     int shortTo = -1; // -1: replies keep their length
     int garbleEvery = 0;
+    int garbleReplyEvery = 0;
     bool refuseWrite = false;
     bool failErase = false;
     int failBlock = 0;

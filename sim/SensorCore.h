@@ -96,6 +96,7 @@ struct VirtualSensor::Impl {
     bool session = false;
 
     std::uint64_t repliesQueued = 0;
+    std::uint64_t repliesKept = 0; // queued and not dropped
     std::uint64_t repliesSent = 0;
     double hangupAt = -1; // a hang-up fault closes the line then
     double nextTick = 0;

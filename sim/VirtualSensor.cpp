@@ -201,6 +201,15 @@ void VirtualSensor::Impl::Queue(std::vector<std::uint8_t> bytes, double at) {
             bytes[i] ^= 0x55;
         }
     }
+    ++repliesKept;
+    if (faults.garbleReplyEvery > 0 && !bytes.empty() &&
+        repliesKept % static_cast<std::uint64_t>(faults.garbleReplyEvery) == 0) {
+        for (std::size_t i = std::min<std::size_t>(3, bytes.size() - 1); i < bytes.size();
+             i += 16) {
+            bytes[i] ^= 0x55;
+        }
+        Trace("reply garbled (garble-replies=" + std::to_string(faults.garbleReplyEvery) + ")");
+    }
     if (bytes.empty()) {
         return;
     }

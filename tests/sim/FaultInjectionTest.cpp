@@ -89,6 +89,16 @@ TEST_F(SimFaultsOnTheLine, GarbledRepliesFailTheHeader) {
     EXPECT_TRUE(HeaderIs(*side.Ask("A", 26, 100), 'A'));
 }
 
+TEST_F(SimFaultsOnTheLine, EveryThirdKeptReplyIsGarbled) {
+    Begin("drop=4,garble-replies=3");
+    std::string headers;
+    for (int i = 0; i < 8; ++i) {
+        const auto reply = side.Ask("A", 26, 30);
+        headers += !reply ? '-' : HeaderIs(*reply, 'A') ? 'A' : '?';
+    }
+    EXPECT_EQ(headers, "AA?-AA?-") << "counted over the replies not dropped";
+}
+
 TEST_F(SimFaultsOnTheLine, RefusedWriteIsNotAnsweredAndChangesNothing) {
     Begin("refuse-write");
     side.Unlock();

@@ -29,6 +29,7 @@ TEST(SimFaults, GoodLists) {
         {"fail-block=2", with([](Faults& f) { f.failBlock = 2; })},
         {"fail-verify", with([](Faults& f) { f.failVerify = true; })},
         {"hangup-after=5", with([](Faults& f) { f.hangupAfter = 5; })},
+        {"garble-replies=100", with([](Faults& f) { f.garbleReplyEvery = 100; })},
         {"drop=2, late=10 ,fail-verify", with([](Faults& f) {
              f.dropEvery = 2;
              f.lateMs = 10;
@@ -58,6 +59,7 @@ TEST(SimFaults, BadListsAreRefusedWithAReason) {
         {"fail-block=", "fail-block"},
         {"drop=3,,silent", "empty"},
         {"garble=0", "garble"},
+        {"garble-replies=0", "garble-replies"},
         {"hangup-after=99999999999", "hangup-after"},
     };
     for (const auto& c : cases) {
