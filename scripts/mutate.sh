@@ -205,8 +205,13 @@ fi
 mkdir -p "$build/mutants"
 if [[ ! -f "$build/build.ninja" ]]; then
     echo "configuring $build"
-    nice -n 10 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DQUELLON_BENCH=OFF >"$build/mutants/configure.log" 2>&1
+    # The default preset's build type; lld (when there) because every mutant relinks.
+    configure=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELLON_BENCH=OFF)
+    if command -v ld.lld >/dev/null; then
+        configure+=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld)
+    fi
+    nice -n 10 cmake -S "$root" -B "$build" -G Ninja "${configure[@]}" \
+        >"$build/mutants/configure.log" 2>&1
 fi
 echo "building the unmutated tree in $build"
 if ! build_targets "$build/mutants/baseline.log" all; then
