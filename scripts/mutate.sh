@@ -12,6 +12,7 @@ test_timeout=180 # seconds per test
 run_timeout=1200 # seconds per mutant's whole test run
 mode=run
 full=0
+baseline=1
 only=()
 
 usage() {
@@ -25,6 +26,7 @@ The source file is always restored, also on Ctrl-C.
   --check          only verify that every mutant's text occurs exactly once; no build
   --only ID        run only this mutant (repeatable, or a comma-separated list)
   --full           run the whole suite for each mutant instead of its own tests
+  --no-baseline    do not first run the selected mutants' tests on the unmutated tree
   --list FILE      the mutant list (default scripts/mutants.tsv)
   --build DIR      the build folder (default build/mutate, configured like the default
                    preset when missing)
@@ -47,6 +49,7 @@ while [[ $# -gt 0 ]]; do
         shift
         ;;
     --full) full=1 ;;
+    --no-baseline) baseline=0 ;;
     --list)
         [[ $# -ge 2 ]] || { echo "--list needs a file" >&2; exit 2; }
         list="$(realpath "$2")"
@@ -217,6 +220,23 @@ echo "building the unmutated tree in $build"
 if ! build_targets "$build/mutants/baseline.log" all; then
     echo "the unmutated tree does not build: see $build/mutants/baseline.log" >&2
     exit 1
+fi
+
+# A test that fails without any mutant would count every mutant as killed.
+if [[ $baseline -eq 1 ]]; then
+    union=""
+    if [[ $full -eq 0 ]]; then
+        union="$(IFS='|'; echo "${regexes[*]}")"
+    fi
+    echo "running the tests of the selected mutants on the unmutated tree"
+    base_args=(--test-dir "$build" -j "$jobs" --timeout "$test_timeout" --no-tests=error)
+    [[ -n "$union" ]] && base_args+=(-R "$union")
+    if ! QT_QPA_PLATFORM=offscreen nice -n 10 ctest "${base_args[@]}" \
+        >"$build/mutants/baseline-tests.log" 2>&1; then
+        echo "tests fail without a mutant: see $build/mutants/baseline-tests.log" >&2
+        grep -E "^\s+[0-9]+ - " "$build/mutants/baseline-tests.log" >&2 || true
+        exit 1
+    fi
 fi
 
 started=$SECONDS
