@@ -127,7 +127,31 @@ cleanup() {
     rm -f "$backup"
 }
 trap cleanup EXIT
-trap 'echo "interrupted: source restored" >&2; exit 130' INT TERM
+
+# Long steps run in a process group of their own, waited for in the background: a Ctrl-C
+# then reaches this script at once (the build and ctest would otherwise swallow it and the
+# mutant would count as killed), which stops the whole group before restoring the source.
+child=0
+run() {
+    local log="$1"
+    shift
+    setsid "$@" >>"$log" 2>&1 &
+    child=$!
+    local rc=0
+    wait "$child" || rc=$?
+    child=0
+    return "$rc"
+}
+interrupted() {
+    if [[ $child -ne 0 ]]; then
+        kill -TERM -- "-$child" 2>/dev/null || true
+        wait "$child" 2>/dev/null || true
+    fi
+    restore
+    echo "interrupted: source restored" >&2
+    exit 130
+}
+trap interrupted INT TERM
 
 # The test programs that a ctest regex runs, as build targets (empty: build everything).
 targets_for() {
@@ -158,9 +182,9 @@ build_targets() {
     local log="$1"
     shift
     if [[ $# -eq 0 || "$*" == "all" ]]; then
-        nice -n 10 cmake --build "$build" -j "$jobs" >>"$log" 2>&1
+        run "$log" nice -n 10 cmake --build "$build" -j "$jobs"
     else
-        nice -n 10 cmake --build "$build" -j "$jobs" --target "$@" >>"$log" 2>&1
+        run "$log" nice -n 10 cmake --build "$build" -j "$jobs" --target "$@"
     fi
 }
 
@@ -231,8 +255,9 @@ if [[ $baseline -eq 1 ]]; then
     echo "running the tests of the selected mutants on the unmutated tree"
     base_args=(--test-dir "$build" -j "$jobs" --timeout "$test_timeout" --no-tests=error)
     [[ -n "$union" ]] && base_args+=(-R "$union")
-    if ! QT_QPA_PLATFORM=offscreen nice -n 10 ctest "${base_args[@]}" \
-        >"$build/mutants/baseline-tests.log" 2>&1; then
+    : >"$build/mutants/baseline-tests.log"
+    if ! run "$build/mutants/baseline-tests.log" env QT_QPA_PLATFORM=offscreen \
+        nice -n 10 ctest "${base_args[@]}"; then
         echo "tests fail without a mutant: see $build/mutants/baseline-tests.log" >&2
         grep -E "^\s+[0-9]+ - " "$build/mutants/baseline-tests.log" >&2 || true
         exit 1
@@ -269,8 +294,8 @@ for i in "${!ids[@]}"; do
             test_args=(--test-dir "$build" -j "$jobs" --timeout "$test_timeout"
                 --no-tests=error --output-on-failure)
             [[ -n "$regex" ]] && test_args+=(-R "$regex")
-            if QT_QPA_PLATFORM=offscreen timeout "$run_timeout" \
-                nice -n 10 ctest "${test_args[@]}" >>"$log" 2>&1; then
+            if run "$log" env QT_QPA_PLATFORM=offscreen timeout "$run_timeout" \
+                nice -n 10 ctest "${test_args[@]}"; then
                 outcome="survived"
             elif grep -q "No tests were found" "$log"; then
                 outcome="no tests"
