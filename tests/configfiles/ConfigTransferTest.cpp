@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -116,6 +117,26 @@ TEST_F(Transfer, ExportThatCannotCreateItsFileSendsNothing) {
     EXPECT_EQ(ExportMessage(r), "Cannot create file " + (folder / "missing" / "out.dsc").string() +
                                     ": No such file or directory");
     EXPECT_TRUE(log.events.empty());
+}
+
+// The backup before an upgrade: an export into the working folder named after the local time.
+TEST_F(Transfer, BackupIsNamedAfterTheLocalTime) {
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 11; // December
+    local.tm_mday = 9;
+    local.tm_hour = 14;
+    local.tm_min = 25;
+    local.tm_sec = 1;
+    local.tm_isdst = -1;
+    const fs::path here = fs::current_path();
+    fs::current_path(folder);
+    std::string pathOrError;
+    const bool saved = BackupConfiguration(context, std::mktime(&local), pathOrError);
+    fs::current_path(here);
+    EXPECT_FALSE(saved) << "the link answers nothing";
+    EXPECT_EQ(pathOrError, "backup-20261209-142501.dsc: only 0 of 38 words could be read");
+    EXPECT_TRUE(fs::exists(folder / "backup-20261209-142501.dsc"));
 }
 
 TEST_F(Transfer, ImportGoesOnAfterAFailedWordAndThenSendsNoReload) {

@@ -6,6 +6,7 @@
 #include "tests/e2e/Harness.h"
 #include "tests/support/FakeResponder.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -100,6 +101,9 @@ TEST_F(LiveMonitor, OilStatusAndGauges) {
         EXPECT_EQ(Form1()->GaugeCoarse->Progress(), static_cast<int>(c.coarse));
         EXPECT_EQ(Form1()->GaugeCoarse->ForeColor(), c.coarseBar);
         EXPECT_EQ(Form1()->GaugeFine->ForeColor(), c.fineBar);
+        const QImage drawn = Form1()->GaugeCoarse->grab().toImage();
+        EXPECT_EQ(drawn.pixelColor(drawn.width() / 2, 1) == c.coarseBar, c.coarse >= 100)
+            << "the bar reaches the top from 100 % on: " << c.coarse;
         EXPECT_EQ(Form1()->lbErrors->text().toStdString(), c.statusText);
         EXPECT_EQ(Form1()->Edit1->text(), "DISABLED") << "the third channel measures oil";
     }

@@ -87,19 +87,23 @@ TEST_F(MainMenu, NoToFactoryDefaultsSendsNothingAndRestartsThePoll) {
 
 TEST_F(MainMenu, YesToFactoryDefaultsUnlocksAndSendsTheSet) {
     auto& sensor = Start();
-    Form1()->StopPoll();
-    prompts.Expect("Confirmation", "Are you sure you want to restore factory defaults",
-                   PromptAnswer::Yes);
-    prompts.Expect("Success", "Defaults restored", PromptAnswer::Ok);
-    sensor.ClearLog();
-    Form1()->Large1->trigger();
-    const auto t = Texts(sensor);
-    ASSERT_GE(t.size(), 4u);
-    EXPECT_EQ(t[0], "");
-    EXPECT_EQ(t[1], "U 3C7E");
-    EXPECT_EQ(t[2], "D 3");
-    EXPECT_EQ(t[3], "R 001e 02") << "then the features are read again";
-    EXPECT_TRUE(Form1()->Timer1->isActive());
+    const std::pair<QAction*, const char*> entries[] = {
+        {Form1()->Small1, "D 1"}, {Form1()->Medium1, "D 2"}, {Form1()->Large1, "D 3"}};
+    for (const auto& [entry, command] : entries) {
+        Form1()->StopPoll();
+        prompts.Expect("Confirmation", "Are you sure you want to restore factory defaults",
+                       PromptAnswer::Yes);
+        prompts.Expect("Success", "Defaults restored", PromptAnswer::Ok);
+        sensor.ClearLog();
+        entry->trigger();
+        const auto t = Texts(sensor);
+        ASSERT_GE(t.size(), 4u);
+        EXPECT_EQ(t[0], "");
+        EXPECT_EQ(t[1], "U 3C7E");
+        EXPECT_EQ(t[2], command);
+        EXPECT_EQ(t[3], "R 001e 02") << "then the features are read again";
+        EXPECT_TRUE(Form1()->Timer1->isActive());
+    }
 }
 
 TEST_F(MainMenu, ExitSendsTheEmptyCommandTwiceAndClosesTheTraceOnce) {
@@ -214,7 +218,14 @@ TEST_F(MainMenu, EngineeringModeTogglesSensorUpgrade) {
 
 TEST_F(MainMenu, CalibrationEntriesOpenTheCalibrationDialogInTheirMode) {
     options.service = true;
-    Start();
+    auto& sensor = Start();
+    prompts.Expect("Oil Calibration", "Insert sensor in reference oil and Press OK",
+                   PromptAnswer::Ok);
+    prompts.Expect("Oil Calibration",
+                   "Press OK to set reference, reported oil value should be 1000",
+                   PromptAnswer::Ok);
+    Form1()->Oil1->trigger();
+    EXPECT_EQ(SettledCommands(sensor), std::vector<std::string>{"cd"});
     prompts.Expect("Calibration", "Press OK to enter Zero Calibration Mode", PromptAnswer::Ok);
     Form1()->InlineCalibration1->trigger();
     EXPECT_TRUE(Forms().Form6->isVisible());

@@ -60,6 +60,7 @@ TEST_F(Startup, OneSilentPortIsAskedFiveMoreTimesThenTheWindowStays) {
 TEST_F(Startup, HighestAnsweringPortIsChosenAndTracedInOrder) {
     auto& s3 = AddSensor(3);
     auto& s7 = AddSensor(7);
+    std::ofstream(tracePath) << "an earlier run's trace";
     Launch();
     ASSERT_TRUE(Form1()->SearchDone());
     EXPECT_EQ(Form1()->Ports().m_comnum, 7);

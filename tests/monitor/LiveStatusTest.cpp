@@ -35,14 +35,14 @@ TEST(LiveStatus, StatusCaption) {
 TEST(LiveStatus, ParsesOnlyWellFormedRecords) {
     LiveStatus s;
     ASSERT_TRUE(ParseLiveStatus("\n\r\x02"
-                                "A,64,63,400,170,2\r\n",
+                                "A,64,63,400,170,1c\r\n",
                                 s));
     EXPECT_EQ(s.coarse, 100);
     EXPECT_EQ(s.fine, 99);
     EXPECT_EQ(s.oil, 1024);
     EXPECT_EQ(s.temperature, 0x170);
-    EXPECT_EQ(s.status, 2);
-    EXPECT_EQ(TraceLine(s), "100,99,1024,368,2\n");
+    EXPECT_EQ(s.status, 0x1c);
+    EXPECT_EQ(TraceLine(s), "100,99,1024,368,1c\n");
 
     const char* bad[] = {
         "\n\r\x02"
