@@ -74,6 +74,8 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
             {"short", &parsed.shortTo, 0},
             {"fail-block", &parsed.failBlock, 1},
             {"hangup-after", &parsed.hangupAfter, 1},
+            {"silent-after", &parsed.silentAfter, 1},
+            {"reboot-after", &parsed.rebootAfter, 1},
         };
         struct Flag {
             const char* name;
@@ -120,7 +122,8 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
         if (!known) {
             error = "unknown fault '" + name +
                     "' (known: silent, drop=N, late=MS, short=N, garble[=K], refuse-write, "
-                    "fail-erase, fail-block=K, fail-verify, hangup-after=N)";
+                    "fail-erase, fail-block=K, fail-verify, hangup-after=N, silent-after=N, "
+                    "reboot-after=N)";
             return false;
         }
         if (comma == all.size()) {

@@ -29,6 +29,10 @@ TEST(SimFaults, GoodLists) {
         {"fail-block=2", with([](Faults& f) { f.failBlock = 2; })},
         {"fail-verify", with([](Faults& f) { f.failVerify = true; })},
         {"hangup-after=5", with([](Faults& f) { f.hangupAfter = 5; })},
+        {"silent-after=4,reboot-after=2", with([](Faults& f) {
+             f.silentAfter = 4;
+             f.rebootAfter = 2;
+         })},
         {"drop=2, late=10 ,fail-verify", with([](Faults& f) {
              f.dropEvery = 2;
              f.lateMs = 10;
@@ -59,6 +63,8 @@ TEST(SimFaults, BadListsAreRefusedWithAReason) {
         {"drop=3,,silent", "empty"},
         {"garble=0", "garble"},
         {"hangup-after=99999999999", "hangup-after"},
+        {"silent-after=0", "silent-after"},
+        {"reboot-after", "reboot-after"},
     };
     for (const auto& c : cases) {
         Faults f;
