@@ -159,7 +159,7 @@ std::string CellName(const ::testing::TestParamInfo<Cell>& info) {
 // fail the run, not stall it.
 class Watchdog {
 public:
-    Watchdog(std::string what, int seconds)
+    Watchdog(const std::string& what, int seconds)
         : m_thread([this, what, seconds] {
               std::unique_lock<std::mutex> lock(m_lock);
               if (!m_done.wait_for(lock, std::chrono::seconds(seconds),
@@ -421,6 +421,15 @@ TEST_P(FaultMatrix, OperationEndsWithItsOwnMessageAndLeavesTheProgramUsable) {
         EXPECT_TRUE(F4()->Timer1->isActive()) << "sampling goes on whatever the sensor does";
         EXPECT_FALSE(Form1()->Timer1->isActive());
         F4()->close();
+        {
+            // Only good samples reach the raw data file: a missing, short or garbled reply
+            // costs its tick and leaves no record.
+            const std::string raw = ReadText(m_folder + "/rawdata.csv");
+            const auto records = std::count(raw.begin(), raw.end(), '\n') - 1;
+            const bool noGood = std::string(cell.fault) == "silent" || Has(cell.fault, "short") ||
+                                Has(cell.fault, "garble");
+            EXPECT_EQ(records == 0, noGood) << raw;
+        }
         break;
     }
 
@@ -559,6 +568,9 @@ TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndANewStartFindsTheSe
     EXPECT_EQ(Form1()->Timer1->isActive(), c.pollAfter);
     if (c.during == Unplugged::WhilePolling) {
         EXPECT_EQ(Form1()->lbComms->text(), "Comms:Fail");
+        ASSERT_FALSE(prompts.boxes.empty());
+        EXPECT_EQ(prompts.boxes.back().details,
+                  "COM5 (" + channel->DevicePath() + "): the device has gone");
     }
 
     // Plugged in again: a new start finds it on its new pseudo-terminal.
