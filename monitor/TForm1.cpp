@@ -398,7 +398,14 @@ void TForm1::Button1Click() {
         Timer1->setInterval(1000);
         Timer1->stop();
         lbComms->setText("Comms:Fail");
-        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok);
+        // An adapter that was pulled out is named in the box's details and the trace.
+        std::string details;
+        if (const TCommsThread* channel = m_ports.SensorChannel(); channel && channel->IsGone()) {
+            details = "COM" + std::to_string(channel->PortNumber()) + " (" + channel->DevicePath() +
+                      "): the device has gone";
+            m_ports.debugLog.Write("\n%s", details.c_str());
+        }
+        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok, details);
     }
     if (outcome != PollOutcome::Good) {
         return;

@@ -75,6 +75,8 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
             {"fail-block", &parsed.failBlock, 1},
             {"hangup-after", &parsed.hangupAfter, 1},
             {"garble-replies", &parsed.garbleReplyEvery, 1},
+            {"silent-after", &parsed.silentAfter, 1},
+            {"reboot-after", &parsed.rebootAfter, 1},
         };
         struct Flag {
             const char* name;
@@ -120,8 +122,10 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
         }
         if (!known) {
             error = "unknown fault '" + name +
-                    "' (known: silent, drop=N, late=MS, short=N, garble[=K], refuse-write, "
-                    "fail-erase, fail-block=K, fail-verify, hangup-after=N)";
+                    "' (known: silent, drop=N, late=MS, short=N, garble[=K], garble-replies=N, "
+                    "refuse-write, "
+                    "fail-erase, fail-block=K, fail-verify, hangup-after=N, silent-after=N, "
+                    "reboot-after=N)";
             return false;
         }
         if (comma == all.size()) {

@@ -2,6 +2,7 @@
 // Faults the virtual sensor can be told to show, chosen per run with a short text such as
 // "drop=3,late=300". Each item is one of:
 //   silent            nothing is ever sent (commands still take effect)
+//   silent-after=N    the first N replies are sent, then nothing (as silent)
 //   drop=N            every Nth reply is not sent
 //   late=MS           every reply starts MS milliseconds later than it would
 //   short=N           every reply is cut to its first N bytes
@@ -15,6 +16,10 @@
 //   fail-block=K      the Kth program block after an erase is refused (not answered)
 //   fail-verify       the bootloader's verify is never answered
 //   hangup-after=N    after the Nth reply the pseudo-terminal is closed under the peer
+//   reboot-after=N    after the Nth reply the sensor restarts once, as after a power cut:
+//                     pending input is lost, it is silent for Timing::rebootMs, then runs
+//                     its application (its bootloader when it holds none), locked
+// Replies are counted from the moment the faults are set.
 #include <string>
 
 namespace quellon::sim {
@@ -31,6 +36,8 @@ struct Faults {
     int failBlock = 0;
     bool failVerify = false;
     int hangupAfter = 0;
+    int silentAfter = 0;
+    int rebootAfter = 0;
 
     bool operator==(const Faults&) const = default;
 };

@@ -98,7 +98,8 @@ struct VirtualSensor::Impl {
     std::uint64_t repliesQueued = 0;
     std::uint64_t repliesKept = 0; // queued and not dropped
     std::uint64_t repliesSent = 0;
-    double hangupAt = -1; // a hang-up fault closes the line then
+    double hangupAt = -1;  // a hang-up fault closes the line then
+    bool rebooted = false; // a reboot fault has restarted the sensor
     double nextTick = 0;
     double nextRunTime = 0;
     std::vector<std::string> traces; // emitted by the thread after unlocking
@@ -115,6 +116,8 @@ struct VirtualSensor::Impl {
         return factoryApplication || (programmedSinceErase && !refusedBlock);
     }
     void StartProgrammedApplication(double now);
+    // Restart as after a power cut (reboot fault).
+    void PowerCycle(double now);
 
     // Replies: `body` goes between LF CR STX and CR LF.
     void SendText(const std::string& body, double at);

@@ -172,6 +172,19 @@ void VirtualSensor::Impl::Reboot(Mode target, int ms, double now) {
     Trace(std::string("rebooting into the ") + ModeName(target));
 }
 
+void VirtualSensor::Impl::PowerCycle(double now) {
+    Trace("power cycle (fault)");
+    if (HoldsApplication()) {
+        if (programmedSinceErase) {
+            firmwareNumber = image.ByteAt(0x000200);
+            firmwareRevision = image.ByteAt(0x000201);
+        }
+        Reboot(Mode::Application, opts.timing.rebootMs, now);
+    } else {
+        Reboot(Mode::Bootloader, opts.timing.rebootMs, now);
+    }
+}
+
 void VirtualSensor::Impl::SendText(const std::string& body, double at) {
     std::vector<std::uint8_t> bytes = {kLf, kCr, kStx};
     bytes.insert(bytes.end(), body.begin(), body.end());
@@ -183,7 +196,8 @@ void VirtualSensor::Impl::SendFrame(const std::vector<std::uint8_t>& payload, do
 }
 
 void VirtualSensor::Impl::Queue(std::vector<std::uint8_t> bytes, double at) {
-    if (faults.silent) {
+    if (faults.silent || (faults.silentAfter > 0 &&
+                          repliesQueued >= static_cast<std::uint64_t>(faults.silentAfter))) {
         Trace("reply suppressed (silent)");
         return;
     }
@@ -417,6 +431,11 @@ struct Worker {
                 s.repliesSent >= static_cast<std::uint64_t>(s.faults.hangupAfter)) {
                 // Let the peer take the last reply off the line first.
                 s.hangupAt = end + 50;
+            }
+            if (s.faults.rebootAfter > 0 && !s.rebooted &&
+                s.repliesSent >= static_cast<std::uint64_t>(s.faults.rebootAfter)) {
+                s.rebooted = true;
+                s.PowerCycle(now);
             }
         }
     }
@@ -682,6 +701,10 @@ bool VirtualSensor::SetFaults(const std::string& faultText, std::string* error) 
     std::lock_guard<std::mutex> lock(m_impl->mu);
     m_impl->faults = f;
     m_impl->opts.faults = faultText;
+    m_impl->repliesQueued = 0;
+    m_impl->repliesKept = 0;
+    m_impl->repliesSent = 0;
+    m_impl->rebooted = false;
     return true;
 }
 

@@ -30,6 +30,10 @@ TEST(SimFaults, GoodLists) {
         {"fail-verify", with([](Faults& f) { f.failVerify = true; })},
         {"hangup-after=5", with([](Faults& f) { f.hangupAfter = 5; })},
         {"garble-replies=100", with([](Faults& f) { f.garbleReplyEvery = 100; })},
+        {"silent-after=4,reboot-after=2", with([](Faults& f) {
+             f.silentAfter = 4;
+             f.rebootAfter = 2;
+         })},
         {"drop=2, late=10 ,fail-verify", with([](Faults& f) {
              f.dropEvery = 2;
              f.lateMs = 10;
@@ -61,6 +65,8 @@ TEST(SimFaults, BadListsAreRefusedWithAReason) {
         {"garble=0", "garble"},
         {"garble-replies=0", "garble-replies"},
         {"hangup-after=99999999999", "hangup-after"},
+        {"silent-after=0", "silent-after"},
+        {"reboot-after", "reboot-after"},
     };
     for (const auto& c : cases) {
         Faults f;

@@ -1,0 +1,592 @@
+// Every long operation against every fault of the virtual sensor: the operation ends, shows
+// its own message, leaves the live poll where it belongs, and writes nothing to the sensor
+// that was not read or typed. One body; the matrix is the table below.
+#include "config/TForm2.h"
+#include "config/Tables.h"
+#include "configfiles/DscFormat.h"
+#include "reporting/TForm4.h"
+#include "serial/TForm3.h"
+#include "tests/e2e/Harness.h"
+#include "tests/support/HexText.h"
+
+#include <QAction>
+#include <QEventLoop>
+#include <QLabel>
+#include <QProgressBar>
+#include <QSpinBox>
+#include <QTableWidget>
+
+#include <cctype>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+using namespace quellon;
+using namespace quellon::test;
+
+namespace {
+
+enum class Op { Startup, ReadAll, Table, Export, Import, Upgrade, Reporting };
+
+const char* const kNoSensor =
+    "Cannot communicate with sensor. Please close GUI, powercycle sensor and restart GUI.\n\n"
+    "If problem persists please refer to Quellon manual.";
+const char* const kReadAllNoSensor = "Cannot communicate with sensor. Please refer to user manual.";
+const char* const kSavingError = "There has been an error saving configuration. Please try again.";
+const char* const kWritingError =
+    "There has been an error writing configuration. Please try again.";
+const char* const kLost = "Cannot communicate with sensor. Check connections and restart "
+                          "GUI\nIf communication issues persist refer to Quellon ";
+
+// A table Set refuses the grid at its first cell that holds no number ("--" after a failed
+// read), whichever that is; "either": the fault may or may not cost a cell.
+const char* const kRefused = "refused";
+const char* const kEither = "either";
+
+// One cell: the operation, the fault (counts chosen so that the fault strikes in the middle
+// of that operation), the box it must show ("Error" unless `success`), and whether the live
+// poll runs afterwards. `partial`: some reads must have failed (read-all's red fields).
+struct Cell {
+    Op op;
+    const char* fault;
+    const char* box; // nullptr: no box
+    bool pollAfter;
+    bool partial = false;
+    bool success = false; // the box is the "Success" box
+};
+
+// Whole-configuration read: 47 replies; the last (the blue intensity) goes unanswered after
+// 46. Table: 80 reads; a reboot after the 40th costs the 41st. Export: 38 reads. Import: six
+// words, twelve byte writes. Upgrade: the identification and the 38 backup reads are
+// replies 1 to 39 (then the unlock and "Q" go out while a rebooting sensor hears nothing);
+// the bootloader's version is the 40th, or the 52nd when every fourth reply is dropped.
+// Reporting: one reply per tick. Late replies land in the next exchange's wait: which value
+// a read then shows is a race, so values are compared only without late or garbled
+// replies.
+const Cell kCells[] = {
+    {Op::Startup, "silent", kNoSensor, false},
+    {Op::Startup, "silent-after=1", kNoSensor, false},
+    {Op::Startup, "drop=3", nullptr, true},
+    {Op::Startup, "late=1200", nullptr, true},
+    {Op::Startup, "short=1", kNoSensor, false},
+    {Op::Startup, "garble", nullptr, true},
+    {Op::Startup, "hangup-after=1", kNoSensor, false},
+    {Op::Startup, "reboot-after=1", nullptr, true},
+
+    {Op::ReadAll, "silent", kReadAllNoSensor, true},
+    {Op::ReadAll, "silent-after=46", nullptr, true, true},
+    {Op::ReadAll, "drop=3", nullptr, true},
+    {Op::ReadAll, "late=300", nullptr, true},
+    {Op::ReadAll, "short=1", kReadAllNoSensor, true},
+    {Op::ReadAll, "garble", nullptr, true},
+    {Op::ReadAll, "hangup-after=43", nullptr, true, true},
+    {Op::ReadAll, "reboot-after=20", nullptr, true},
+
+    {Op::Table, "silent", kRefused, true},
+    {Op::Table, "silent-after=75", kRefused, true},
+    {Op::Table, "drop=7", nullptr, true},
+    {Op::Table, "late=210", kEither, true},
+    {Op::Table, "short=1", kRefused, true},
+    {Op::Table, "garble", nullptr, true},
+    {Op::Table, "hangup-after=75", kRefused, true},
+    {Op::Table, "reboot-after=40", kRefused, true},
+
+    {Op::Export, "silent", kSavingError, true},
+    {Op::Export, "silent-after=35", kSavingError, true},
+    {Op::Export, "drop=3", nullptr, true},
+    {Op::Export, "late=300", nullptr, true},
+    {Op::Export, "short=1", kSavingError, true},
+    {Op::Export, "garble", nullptr, true},
+    {Op::Export, "hangup-after=35", kSavingError, true},
+    {Op::Export, "reboot-after=20", kSavingError, true},
+
+    {Op::Import, "silent", kWritingError, true},
+    {Op::Import, "silent-after=5", kWritingError, true},
+    {Op::Import, "drop=3", nullptr, true},
+    {Op::Import, "late=300", nullptr, true},
+    {Op::Import, "short=1", kWritingError, true},
+    {Op::Import, "garble", nullptr, true},
+    {Op::Import, "hangup-after=5", kWritingError, true},
+    {Op::Import, "reboot-after=4", kWritingError, true}, // back locked: the rest is refused
+
+    {Op::Upgrade, "silent", "Cannot read Bootloader version", false},
+    {Op::Upgrade, "silent-after=39", "Cannot read Bootloader version", false},
+    {Op::Upgrade, "drop=4", "Cannot read Bootloader version", false},
+    {Op::Upgrade, "late=150", "Cannot read Bootloader version", false},
+    {Op::Upgrade, "short=1", "Cannot read Bootloader version", false},
+    {Op::Upgrade, "garble", "Application programmed", true, false, true},
+    {Op::Upgrade, "hangup-after=39", "Cannot read Bootloader version", false},
+    {Op::Upgrade, "reboot-after=39", "Cannot read Bootloader version", false},
+
+    {Op::Reporting, "silent", nullptr, true},
+    {Op::Reporting, "silent-after=2", nullptr, true},
+    {Op::Reporting, "drop=3", nullptr, true},
+    {Op::Reporting, "late=1200", nullptr, true},
+    {Op::Reporting, "short=1", nullptr, true},
+    {Op::Reporting, "garble", nullptr, true},
+    {Op::Reporting, "hangup-after=2", nullptr, true},
+    {Op::Reporting, "reboot-after=2", nullptr, true},
+};
+
+const char* OpName(Op op) {
+    static const char* const names[] = {"Startup", "ReadAll", "Table",    "Export",
+                                        "Import",  "Upgrade", "Reporting"};
+    return names[static_cast<int>(op)];
+}
+
+bool Has(const char* fault, const char* kind) {
+    return std::string(fault).rfind(kind, 0) == 0;
+}
+
+void PrintTo(const Cell& cell, std::ostream* os) {
+    *os << OpName(cell.op) << " with " << cell.fault;
+}
+
+std::string CellName(const ::testing::TestParamInfo<Cell>& info) {
+    std::string name = std::string(OpName(info.param.op)) + "_";
+    for (const char* c = info.param.fault; *c; ++c) {
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    }
+    return name;
+}
+
+// Ends the process with a clear message when a cell has not finished in time: a hang must
+// fail the run, not stall it.
+class Watchdog {
+public:
+    Watchdog(const std::string& what, int seconds)
+        : m_thread([this, what, seconds] {
+              std::unique_lock<std::mutex> lock(m_lock);
+              if (!m_done.wait_for(lock, std::chrono::seconds(seconds),
+                                   [this] { return m_over; })) {
+                  std::fprintf(stderr, "%s did not end within %d s\n", what.c_str(), seconds);
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_over = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_done;
+    bool m_over = false;
+    std::thread m_thread;
+};
+
+// Lets the event loop run for `ms` without spinning.
+void RunEvents(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+std::vector<std::string> Writes(const sim::VirtualSensor& s) {
+    std::vector<std::string> out;
+    for (const std::string& c : SettledCommands(s)) {
+        if (!c.empty() && c[0] == 'W') {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string WriteOf(unsigned address, unsigned byte) {
+    char text[32];
+    std::snprintf(text, sizeof text, "W %04x %02x", address, byte & 0xff);
+    return text;
+}
+
+int CountFrames(const sim::VirtualSensor& s, const std::string& text) {
+    int n = 0;
+    for (const auto& f : s.Frames()) {
+        n += f.kind == sim::ReceivedFrame::Kind::Text && f.text == text ? 1 : 0;
+    }
+    return n;
+}
+
+class MatrixFixture : public ProgramFixture {
+protected:
+    // The backup before an upgrade and "rawdata.csv" land in the working folder.
+    void SetUp() override {
+        ProgramFixture::SetUp();
+        char here[4096];
+        ASSERT_NE(getcwd(here, sizeof here), nullptr);
+        m_previous = here;
+        std::string folder = ::testing::TempDir() + "e2e-faults-XXXXXX";
+        ASSERT_NE(mkdtemp(folder.data()), nullptr);
+        m_folder = folder;
+        ASSERT_EQ(chdir(m_folder.c_str()), 0);
+    }
+    void TearDown() override {
+        if (app && Forms().Form2) {
+            Forms().Form2->Timer1->stop();
+        }
+        if (app && Forms().Form4) {
+            Forms().Form4->Timer1->stop();
+        }
+        ProgramFixture::TearDown();
+        EXPECT_EQ(chdir(m_previous.c_str()), 0);
+        std::filesystem::remove_all(m_folder);
+    }
+    TForm2* F2() { return Forms().Form2; }
+    TForm4* F4() { return Forms().Form4; }
+    void Box(const char* caption, const char* text) {
+        if (text) {
+            prompts.Expect(caption, text, PromptAnswer::Ok);
+        }
+    }
+
+    std::string m_folder;
+    std::string m_previous;
+};
+
+class FaultMatrix : public MatrixFixture, public ::testing::WithParamInterface<Cell> {};
+
+} // namespace
+
+TEST_P(FaultMatrix, OperationEndsWithItsOwnMessageAndLeavesTheProgramUsable) {
+    const Cell& cell = GetParam();
+    const bool hangup = Has(cell.fault, "hangup");
+    const bool trustValues = !Has(cell.fault, "garble") && !Has(cell.fault, "late");
+    const Watchdog watchdog(CellName({cell, 0}), 240);
+    sim::Options o;
+    o.timing.eraseMs = 150;
+    o.timing.startMs = 100;
+    if (cell.op == Op::Startup) {
+        o.faults = cell.fault; // the search meets the fault from the first reply on
+    }
+    sim::VirtualSensor& sensor = AddSensor(5, o);
+    const char* caption = cell.success ? "Success" : "Error";
+
+    if (cell.op == Op::Startup) {
+        Box(caption, cell.box);
+        Launch();
+        ASSERT_TRUE(Form1()->isVisible());
+        EXPECT_EQ(Form1()->lbComms->text(), cell.pollAfter ? "Comms:Ok" : "COMMS FAIL");
+        EXPECT_TRUE(Writes(sensor).empty());
+    } else {
+        Launch();
+        ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+    }
+
+    // Values of their own in the export list and the linearisation table, so that a word
+    // read from or written to the wrong place shows.
+    std::map<unsigned, std::uint16_t> held;
+    for (const ConfigAddress a : kExportList) {
+        if (a != 0x1e) {
+            sensor.WriteWord(a, static_cast<std::uint16_t>(0x0111 * (held.size() + 1) & 0x7fff));
+        }
+        held[a] = sensor.ReadWord(a);
+    }
+    const TableInfo& table = TableOf(TableId::Linearisation);
+    for (int c = 0; c < kTableColumns; ++c) {
+        for (int r = 0; r < kTableRows; ++r) {
+            const ConfigAddress a = CellAddress(table, c, r);
+            sensor.WriteWord(a, static_cast<std::uint16_t>(100 + 3 * (c * kTableRows + r)));
+            held[a] = sensor.ReadWord(a);
+        }
+    }
+    if (cell.op == Op::ReadAll || cell.op == Op::Table) {
+        F2()->show(); // unlocks and opens the session while the sensor is still well
+    }
+    if (cell.op == Op::Reporting) {
+        F4()->SetRawDataPath(m_folder + "/rawdata.csv");
+        F4()->show();
+    }
+    Pump(100); // the live poll runs, as the user left it: the operation stops it itself
+    sensor.ClearLog();
+    if (cell.op != Op::Startup) {
+        ASSERT_TRUE(sensor.SetFaults(cell.fault));
+    }
+
+    std::set<std::string> allowed; // the writes that were typed or read
+    switch (cell.op) {
+    case Op::Startup:
+        break;
+    case Op::ReadAll:
+        Box(caption, cell.box);
+        F2()->Read1Click();
+        if (cell.box || cell.partial) {
+            EXPECT_TRUE(F2()->Memory().m_commerror);
+        }
+        if (!cell.box) {
+            EXPECT_EQ(F2()->Find<QSpinBox>("csBlue")->palette().color(QPalette::Text),
+                      cell.partial ? QColor(255, 0, 0) : QColor(0, 0, 0))
+                << "the last read: red when it failed";
+        }
+        EXPECT_FALSE(F2()->pbEEPROM->isVisible());
+        break;
+    case Op::Table: {
+        F2()->Button91Click();
+        QTableWidget* grid = F2()->sg2;
+        std::string refusal; // the first cell that holds no number
+        for (int c = 0; c < kTableColumns; ++c) {
+            for (int r = 0; r < kTableRows; ++r) {
+                const QTableWidgetItem* item = grid->item(r, c);
+                ASSERT_NE(item, nullptr);
+                const std::string text = item->text().toStdString();
+                const ConfigAddress a = CellAddress(table, c, r);
+                if (trustValues && text != "--") {
+                    EXPECT_EQ(text, std::to_string(static_cast<std::int16_t>(held[a]))) << a;
+                }
+                if (const auto v = CellInteger(text)) {
+                    const std::uint16_t w = CellWord(table, c, *v);
+                    allowed.insert(WriteOf(a, w & 0xff));
+                    allowed.insert(WriteOf(a + 1u, w >> 8));
+                } else if (refusal.empty()) {
+                    refusal = "'" + text + "' is not a valid integer value (row " +
+                              std::to_string(r + 1) + ", " + table.columnNames[c] + ")";
+                }
+            }
+        }
+        if (cell.box != kEither) {
+            EXPECT_EQ(!refusal.empty(), cell.box == kRefused) << refusal;
+        }
+        if (std::string(cell.fault) == "silent" || Has(cell.fault, "short")) {
+            EXPECT_EQ(grid->item(0, 0)->text(), "--") << "the fault strikes from the first cell";
+        }
+        EXPECT_TRUE(Form1()->Timer1->isActive()) << "the read restarts the poll";
+        Box(caption, refusal.empty() ? nullptr : refusal.c_str());
+        F2()->Button93Click();
+        if (refusal.empty()) {
+            const auto written = Writes(sensor);
+            EXPECT_EQ(std::set<std::string>(written.begin(), written.end()), allowed)
+                << "every cell is written as it stands";
+        }
+        break;
+    }
+    case Op::Export: {
+        const std::string path = m_folder + "/out.dsc";
+        prompts.ExpectFile(path);
+        Box(caption, cell.box);
+        Form1()->Save1->trigger();
+        const std::string file = ReadText(path);
+        std::stringstream lines(file);
+        int count = 0;
+        for (std::string line; std::getline(lines, line); ++count) {
+            const unsigned a = std::stoul(line.substr(0, 2), nullptr, 16);
+            if (trustValues) {
+                EXPECT_EQ(line, DscLine(static_cast<ConfigAddress>(a), held[a]).substr(0, 7));
+            }
+        }
+        EXPECT_EQ(count < 38, cell.box != nullptr) << file;
+        break;
+    }
+    case Op::Import: {
+        const unsigned words[][2] = {{0x26, 0x1234}, {0x28, 0x0567}, {0x24, 0x089a},
+                                     {0x2c, 0x0bcd}, {0x2e, 0x0ef1}, {0x30, 0x0234}};
+        std::string text;
+        for (const auto& w : words) {
+            text += DscLine(static_cast<ConfigAddress>(w[0]), static_cast<std::uint16_t>(w[1]));
+            allowed.insert(WriteOf(w[0], w[1]));
+            allowed.insert(WriteOf(w[0] + 1, w[1] >> 8));
+        }
+        const std::string path = m_folder + "/in.dsc";
+        ASSERT_TRUE(WriteTextFile(path, text));
+        prompts.ExpectFile(path);
+        Box(caption, cell.box);
+        Form1()->Load1->trigger();
+        EXPECT_EQ(CountFrames(sensor, "Z"), cell.box ? 0 : 1) << "reload only after every word";
+        break;
+    }
+    case Op::Upgrade: {
+        const std::string path = m_folder + "/fw.hex";
+        ASSERT_TRUE(WriteTextFile(path, JoinLines(FirmwareLines(40, 0x31, 0x02))));
+        prompts.ExpectFile(path);
+        Box(caption, cell.box);
+        Form1()->SensorUpgrade1->trigger();
+        if (!hangup) {
+            EXPECT_EQ(Form1()->Ports().SensorChannel()->BaudRate(), 19200);
+        }
+        EXPECT_FALSE(Form1()->FirmwareFile().IsOpen());
+        break;
+    }
+    case Op::Reporting:
+        // Three ticks stand for the minute: each tick is one sample of its own (no count
+        // carries from one to the next), so what matters is the fault striking between them.
+        RunEvents(3500);
+        EXPECT_TRUE(F4()->Timer1->isActive()) << "sampling goes on whatever the sensor does";
+        EXPECT_FALSE(Form1()->Timer1->isActive());
+        F4()->close();
+        {
+            // Only good samples reach the raw data file: a missing, short or garbled reply
+            // costs its tick and leaves no record.
+            const std::string raw = ReadText(m_folder + "/rawdata.csv");
+            const auto records = std::count(raw.begin(), raw.end(), '\n') - 1;
+            const bool noGood = std::string(cell.fault) == "silent" || Has(cell.fault, "short") ||
+                                Has(cell.fault, "garble");
+            EXPECT_EQ(records == 0, noGood) << raw;
+        }
+        break;
+    }
+
+    // Nothing reached the sensor's memory that was not typed or read.
+    for (const std::string& w : Writes(sensor)) {
+        EXPECT_TRUE(allowed.count(w)) << w;
+    }
+    EXPECT_FALSE(Forms().Form3->isVisible()) << "the progress dialog is closed";
+    EXPECT_EQ(Form1()->Timer1->isActive(), cell.pollAfter);
+
+    // Usable: with the sensor well again, the poll answers where it runs and stays off
+    // where the operation leaves it off. A line that was hung up stays gone.
+    if (hangup) {
+        EXPECT_TRUE(Form1()->Ports().SensorChannel()->IsGone());
+        Form1()->StopPoll();
+        return;
+    }
+    ASSERT_TRUE(sensor.SetFaults(""));
+    sensor.ClearLog();
+    if (cell.pollAfter) {
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                // A poll has ended (none runs while this is asked) and it was good.
+                return CountFrames(sensor, "A") >= 1 && Form1()->FailureCount() == 0 &&
+                       Form1()->lbComms->text() == "Comms:Ok";
+            },
+            8000))
+            << "the live poll answers again";
+    } else {
+        RunEvents(1200);
+        EXPECT_EQ(CountFrames(sensor, "A"), 0) << "the poll stays off";
+    }
+    Form1()->StopPoll();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, FaultMatrix, ::testing::ValuesIn(kCells), CellName);
+
+// ---- Unplugged ----------------------------------------------------------------------------
+
+namespace {
+
+enum class Unplugged { WhilePolling, WhileExporting, WhileUpgrading };
+
+struct UnplugCase {
+    Unplugged during;
+    const char* name;
+    const char* box;
+    bool pollAfter;
+};
+
+const UnplugCase kUnplugged[] = {
+    {Unplugged::WhilePolling, "WhilePolling", kLost, false},
+    {Unplugged::WhileExporting, "WhileExporting", kSavingError, true},
+    {Unplugged::WhileUpgrading, "WhileUpgrading", "Cannot program application", false},
+};
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+class Unplug : public MatrixFixture, public ::testing::WithParamInterface<UnplugCase> {};
+
+void PrintTo(const UnplugCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+} // namespace
+
+// The pseudo-terminal's master end closes under the running program, as when the adapter
+// is pulled: the channel says the device has gone, nothing spins, the operation ends with
+// its message, and the next start finds a sensor on a new pseudo-terminal.
+TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndANewStartFindsTheSensor) {
+    const UnplugCase& c = GetParam();
+    const Watchdog watchdog(c.name, 120);
+    sim::Options o;
+    o.timing.eraseMs = 150;
+    auto& sensor = AddSensor(5, o);
+    Launch();
+    ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+    TCommsThread* channel = Form1()->Ports().SensorChannel();
+    ASSERT_NE(channel, nullptr);
+    Box("Error", c.box);
+    double cpu0 = 0;
+    double wall0 = 0;
+    auto pull = [&] {
+        sensor.Stop(); // closes the master (and the sim's own slave end)
+        cpu0 = ProcessCpuSeconds();
+        wall0 = WallSeconds();
+    };
+    QTimer watcher;
+    watcher.setInterval(5);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const bool now = c.during == Unplugged::WhileUpgrading
+                             ? Forms().Form3->isVisible() &&
+                                   Forms().Form3->windowTitle() == "Downloading firmware"
+                             : Forms().Form3->isVisible();
+        if (now && sensor.IsRunning()) {
+            pull();
+        }
+    });
+    switch (c.during) {
+    case Unplugged::WhilePolling:
+        RunEvents(700);
+        pull();
+        RunEvents(9000); // six failed polls, then the loss is declared
+        break;
+    case Unplugged::WhileExporting:
+        watcher.start();
+        prompts.ExpectFile(m_folder + "/unplugged.dsc");
+        Form1()->Save1->trigger();
+        break;
+    case Unplugged::WhileUpgrading: {
+        const std::string path = m_folder + "/fw.hex";
+        ASSERT_TRUE(WriteTextFile(path, JoinLines(FirmwareLines(200, 0x31, 0x02))));
+        watcher.start();
+        prompts.ExpectFile(path);
+        Form1()->SensorUpgrade1->trigger();
+        break;
+    }
+    }
+    watcher.stop();
+    ASSERT_GT(wall0, 0) << "the sensor was pulled during the operation";
+    EXPECT_TRUE(channel->IsGone()) << "the channel sees the device gone";
+    RunEvents(2000);
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    const double wall = WallSeconds() - wall0;
+    EXPECT_LT(cpu, 0.3 * wall) << cpu << " s of CPU in " << wall << " s: something spins";
+    std::printf("unplugged %s: %.2f s of CPU in %.2f s\n", c.name, cpu, wall);
+    EXPECT_EQ(Form1()->Timer1->isActive(), c.pollAfter);
+    if (c.during == Unplugged::WhilePolling) {
+        EXPECT_EQ(Form1()->lbComms->text(), "Comms:Fail");
+        ASSERT_FALSE(prompts.boxes.empty());
+        EXPECT_EQ(prompts.boxes.back().details,
+                  "COM5 (" + channel->DevicePath() + "): the device has gone");
+    }
+
+    // Plugged in again: a new start finds it on its new pseudo-terminal.
+    Form1()->StopPoll();
+    app.reset();
+    sensors.clear();
+    options.ports.clear();
+    PortDirectory::Instance() = PortDirectory();
+    auto& again = AddSensor(5);
+    Launch();
+    EXPECT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+    EXPECT_EQ(Form1()->Ports().SensorChannel()->DevicePath(), again.SlavePath());
+    Form1()->StopPoll();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Unplug, ::testing::ValuesIn(kUnplugged),
+                         [](const ::testing::TestParamInfo<UnplugCase>& info) {
+                             return std::string(info.param.name);
+                         });
