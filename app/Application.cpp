@@ -38,12 +38,8 @@ bool Application::Prepare(std::string& error) {
         directory.DropDefaults();
     }
     if (m_options.simulate) {
-        sim::Options o;
-        o.model = m_options.simModel == "5630i" ? sim::Model::M5630i : sim::Model::M5630;
-        o.output = m_options.simOutput == "voltage" ? sim::Output::Voltage
-                   : m_options.simOutput == "can"   ? sim::Output::Can
-                                                    : sim::Output::Current;
-        o.third = m_options.simThird == "temperature" ? sim::Third::Temperature : sim::Third::Oil;
+        const sim::Options o = sim::SimulatedSensorOptions(m_options.simModel, m_options.simOutput,
+                                                           m_options.simThird);
         m_sim = std::make_unique<sim::VirtualSensor>(o);
         if (!m_sim->Start(&error)) {
             error = "cannot start the virtual sensor: " + error;

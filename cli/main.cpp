@@ -376,12 +376,8 @@ int main(int argc, char** argv) {
     std::set<int> named;
     std::unique_ptr<sim::VirtualSensor> simulated;
     if (common.simulate) {
-        sim::Options so;
-        so.model = common.simModel == "5630i" ? sim::Model::M5630i : sim::Model::M5630;
-        so.output = common.simOutput == "voltage" ? sim::Output::Voltage
-                    : common.simOutput == "can"   ? sim::Output::Can
-                                                  : sim::Output::Current;
-        so.third = common.simThird == "temperature" ? sim::Third::Temperature : sim::Third::Oil;
+        const sim::Options so =
+            sim::SimulatedSensorOptions(common.simModel, common.simOutput, common.simThird);
         simulated = std::make_unique<sim::VirtualSensor>(so);
         if (!simulated->Start(&error)) {
             std::fprintf(stderr, "quellon-cli: cannot start the virtual sensor: %s\n",

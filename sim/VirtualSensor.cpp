@@ -41,6 +41,17 @@ double ByteMs(int baud) {
 
 } // namespace
 
+Options SimulatedSensorOptions(const std::string& model, const std::string& output,
+                               const std::string& third) {
+    Options o;
+    o.model = model == "5630i" ? Model::M5630i : Model::M5630;
+    o.output = output == "voltage" ? Output::Voltage
+               : output == "can"   ? Output::Can
+                                   : Output::Current;
+    o.third = third == "temperature" ? Third::Temperature : Third::Oil;
+    return o;
+}
+
 const char* ModeName(Mode mode) {
     switch (mode) {
     case Mode::Stopped:

@@ -159,6 +159,12 @@ struct OutputFix {
     int level = 0; // last "F"
 };
 
+// The options of the built-in sensor that the programs start for --simulate: the model
+// ("5630" or "5630i"), the output ("current", "voltage" or "can") and the third channel's
+// use ("oil" or "temperature"); any other text keeps the default.
+Options SimulatedSensorOptions(const std::string& model, const std::string& output,
+                               const std::string& third);
+
 class VirtualSensor {
 public:
     explicit VirtualSensor(Options options = Options());

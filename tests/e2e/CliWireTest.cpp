@@ -107,23 +107,17 @@ class CliWire : public ProgramFixture, public ::testing::WithParamInterface<Oper
 protected:
     void SetUp() override {
         ProgramFixture::SetUp();
-        char here[4096];
-        ASSERT_NE(getcwd(here, sizeof here), nullptr);
-        m_previous = here;
-        std::string folder = ::testing::TempDir() + "e2e-cliwire-XXXXXX";
-        ASSERT_NE(mkdtemp(folder.data()), nullptr);
-        m_folder = folder;
-        ASSERT_EQ(chdir(m_folder.c_str()), 0); // the upgrade's backup lands here
+        m_work.Enter("e2e-cliwire"); // the upgrade's backup lands here
+        m_folder = m_work.Path();
         WriteTextFile(m_folder + "/in.dsc", "26:04b0\n0c:01ad\n3a:0007\n");
         WriteTextFile(m_folder + "/fw.hex", JoinLines(FirmwareLines(40, 0x21, 0x05)));
     }
     void TearDown() override {
         ProgramFixture::TearDown();
-        EXPECT_EQ(chdir(m_previous.c_str()), 0);
-        std::filesystem::remove_all(m_folder);
+        m_work.Leave();
     }
+    WorkingFolder m_work;
     std::string m_folder;
-    std::string m_previous;
 };
 
 } // namespace

@@ -222,13 +222,8 @@ protected:
     // The backup before an upgrade and "rawdata.csv" land in the working folder.
     void SetUp() override {
         ProgramFixture::SetUp();
-        char here[4096];
-        ASSERT_NE(getcwd(here, sizeof here), nullptr);
-        m_previous = here;
-        std::string folder = ::testing::TempDir() + "e2e-faults-XXXXXX";
-        ASSERT_NE(mkdtemp(folder.data()), nullptr);
-        m_folder = folder;
-        ASSERT_EQ(chdir(m_folder.c_str()), 0);
+        m_work.Enter("e2e-faults");
+        m_folder = m_work.Path();
     }
     void TearDown() override {
         if (app && Forms().Form2) {
@@ -238,8 +233,7 @@ protected:
             Forms().Form4->Timer1->stop();
         }
         ProgramFixture::TearDown();
-        EXPECT_EQ(chdir(m_previous.c_str()), 0);
-        std::filesystem::remove_all(m_folder);
+        m_work.Leave();
     }
     TForm2* F2() { return Forms().Form2; }
     TForm4* F4() { return Forms().Form4; }
@@ -249,8 +243,8 @@ protected:
         }
     }
 
+    WorkingFolder m_work;
     std::string m_folder;
-    std::string m_previous;
 };
 
 class FaultMatrix : public MatrixFixture, public ::testing::WithParamInterface<Cell> {};

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -25,6 +26,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace quellon::test {
 
@@ -77,6 +80,35 @@ inline std::string ReadText(const std::string& path) {
     s << in.rdbuf();
     return s.str();
 }
+
+// A working folder of the test's own, for what the program writes into its working folder
+// (the upgrade's backup, "rawdata.csv"): Enter makes and enters it, Leave goes back to the
+// previous folder and removes it.
+class WorkingFolder {
+public:
+    void Enter(const std::string& prefix) {
+        char here[4096];
+        ASSERT_NE(getcwd(here, sizeof here), nullptr);
+        m_previous = here;
+        std::string folder = ::testing::TempDir() + prefix + "-XXXXXX";
+        ASSERT_NE(mkdtemp(folder.data()), nullptr);
+        m_path = folder;
+        ASSERT_EQ(chdir(m_path.c_str()), 0);
+    }
+    void Leave() {
+        if (!m_previous.empty()) {
+            EXPECT_EQ(chdir(m_previous.c_str()), 0);
+        }
+        if (!m_path.empty()) {
+            std::filesystem::remove_all(m_path);
+        }
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_previous;
+    std::string m_path;
+};
 
 class ProgramFixture : public ::testing::Test {
 protected:

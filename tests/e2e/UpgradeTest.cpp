@@ -58,18 +58,12 @@ protected:
     // The configuration backup lands in the working folder: one of the test's own.
     void SetUp() override {
         ProgramFixture::SetUp();
-        char here[4096];
-        ASSERT_NE(getcwd(here, sizeof here), nullptr);
-        m_previousFolder = here;
-        std::string folder = ::testing::TempDir() + "e2e-upgrade-XXXXXX";
-        ASSERT_NE(mkdtemp(folder.data()), nullptr);
-        m_folder = folder;
-        ASSERT_EQ(chdir(m_folder.c_str()), 0);
+        m_work.Enter("e2e-upgrade");
+        m_folder = m_work.Path();
     }
     void TearDown() override {
         ProgramFixture::TearDown();
-        EXPECT_EQ(chdir(m_previousFolder.c_str()), 0);
-        std::filesystem::remove_all(m_folder);
+        m_work.Leave();
     }
     // The backup files in the working folder.
     std::vector<std::string> Backups() const {
@@ -81,8 +75,8 @@ protected:
         }
         return out;
     }
+    WorkingFolder m_work;
     std::string m_folder;
-    std::string m_previousFolder;
 
     sim::VirtualSensor& Start(sim::Options o = FastBootloader()) {
         auto& s = AddSensor(5, std::move(o));
