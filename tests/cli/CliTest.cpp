@@ -4,6 +4,7 @@
 #include "sim/VirtualSensor.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/HexText.h"
+#include "tests/support/SensorHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -24,26 +25,13 @@ std::string Folder(const std::string& name) {
     return folder;
 }
 
-// The text frames that reached the sensor, in order.
-std::vector<std::string> Texts(const sim::VirtualSensor& s) {
-    std::vector<std::string> out;
-    for (const auto& f : s.Frames()) {
-        if (f.kind == sim::ReceivedFrame::Kind::Text) {
-            out.push_back(f.text);
-        }
-    }
-    return out;
-}
-
 int Count(const std::vector<std::string>& v, const std::string& prefix) {
     return static_cast<int>(std::count_if(
         v.begin(), v.end(), [&](const std::string& t) { return t.rfind(prefix, 0) == 0; }));
 }
 
 sim::Options Fast(const std::string& faults = {}) {
-    sim::Options o;
-    o.timing.eraseMs = 150;
-    o.timing.startMs = 100;
+    sim::Options o = FastBootloaderOptions();
     o.faults = faults;
     return o;
 }
@@ -80,7 +68,7 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
         WriteTextFile(folder + "/golden.dsc", "26:04b0\n3a:0007\n");
     };
     const auto nothingWritten = [](Sensor& s, const std::string&) {
-        EXPECT_EQ(Count(Texts(s), "W "), 0);
+        EXPECT_EQ(Count(TextFrames(s), "W "), 0);
     };
     const Case cases[] = {
         {"identify",
@@ -136,7 +124,7 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
          {"Seconds,Coarse(%),Fine(%),Oil Status,Temperature,Status\n", ",50,16,1000,23,02\n"},
          "",
          [](Sensor& s, const std::string&) {
-             const int polls = Count(Texts(s), "A");
+             const int polls = Count(TextFrames(s), "A");
              EXPECT_GE(polls, 3) << "every 500 ms after the first at 200 ms";
              EXPECT_LE(polls, 5);
          }},
@@ -146,7 +134,7 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
          0,
          {"Seconds,Coarse(%),Fine(%),Dielectric,RawInt", ",400,"},
          "",
-         [](Sensor& s, const std::string&) { EXPECT_EQ(Count(Texts(s), "a"), 2); }},
+         [](Sensor& s, const std::string&) { EXPECT_EQ(Count(TextFrames(s), "a"), 2); }},
         {"export",
          {"export", "out"},
          {},
@@ -195,7 +183,7 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
          "Calibration finished",
          [](Sensor& s, const std::string&) {
              std::vector<std::string> c;
-             for (const std::string& t : Texts(s)) {
+             for (const std::string& t : TextFrames(s)) {
                  if (t.size() == 2 && t[0] == 'c') {
                      c.push_back(t);
                  }

@@ -4,6 +4,7 @@
 #include "tests/e2e/Harness.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/HexText.h"
+#include "tests/support/SensorHelpers.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -44,13 +45,6 @@ std::vector<std::string> Wire(const sim::VirtualSensor& s) {
         out.push_back(item);
     }
     return out;
-}
-
-sim::Options Fast() {
-    sim::Options o;
-    o.timing.eraseMs = 150;
-    o.timing.startMs = 100;
-    return o;
 }
 
 struct Operation {
@@ -125,7 +119,7 @@ protected:
 TEST_P(CliWire, TheToolSendsWhatTheWindowsSend) {
     const Operation& op = GetParam();
     // The windows: the start-up, then the operation.
-    sim::VirtualSensor& windowSensor = AddSensor(5, Fast());
+    sim::VirtualSensor& windowSensor = AddSensor(5, FastBootloaderOptions());
     Launch();
     const std::vector<std::string> startup = Wire(windowSensor);
     ASSERT_FALSE(startup.empty());
@@ -140,7 +134,7 @@ TEST_P(CliWire, TheToolSendsWhatTheWindowsSend) {
     ASSERT_GT(expected.size(), startup.size()) << "the operation sent nothing";
 
     // The tool, against a sensor just like the first, on the same COM number.
-    sim::VirtualSensor cliSensor(Fast());
+    sim::VirtualSensor cliSensor(FastBootloaderOptions());
     ASSERT_TRUE(cliSensor.Start());
     std::vector<std::string> args = {"--no-default-ports", "--port",
                                      "COM5=" + cliSensor.SlavePath()};

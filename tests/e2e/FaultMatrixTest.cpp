@@ -8,6 +8,7 @@
 #include "serial/TForm3.h"
 #include "tests/e2e/Harness.h"
 #include "tests/support/HexText.h"
+#include "tests/support/SensorHelpers.h"
 
 #include <QAction>
 #include <QEventLoop>
@@ -256,9 +257,7 @@ TEST_P(FaultMatrix, OperationEndsWithItsOwnMessageAndLeavesTheProgramUsable) {
     const bool hangup = Has(cell.fault, "hangup");
     const bool trustValues = !Has(cell.fault, "garble") && !Has(cell.fault, "late");
     const Watchdog watchdog(CellName({cell, 0}), 240);
-    sim::Options o;
-    o.timing.eraseMs = 150;
-    o.timing.startMs = 100;
+    sim::Options o = FastBootloaderOptions();
     if (cell.op == Op::Startup) {
         o.faults = cell.fault; // the search meets the fault from the first reply on
     }

@@ -2,6 +2,7 @@
 #include "serial/TFrmComms.h"
 #include "tests/e2e/Harness.h"
 #include "tests/support/FakeResponder.h"
+#include "tests/support/SensorHelpers.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -16,16 +17,6 @@ namespace {
 const char* const kNoSensor =
     "Cannot communicate with sensor. Please close GUI, powercycle sensor and restart GUI.\n\n"
     "If problem persists please refer to Quellon manual.";
-
-std::vector<std::string> Texts(const sim::VirtualSensor& s) {
-    std::vector<std::string> out;
-    for (const auto& f : s.Frames()) {
-        if (f.kind == sim::ReceivedFrame::Kind::Text) {
-            out.push_back(f.text);
-        }
-    }
-    return out;
-}
 
 using Startup = ProgramFixture;
 
@@ -72,8 +63,8 @@ TEST_F(Startup, HighestAnsweringPortIsChosenAndTracedInOrder) {
                                  "\nm_comnum 7\ndeleting comport 3\n";
     EXPECT_EQ(ReadText(tracePath).substr(0, expected.size()), expected);
 
-    EXPECT_EQ(Texts(s3), std::vector<std::string>{"I"}) << "COM3 heard only the search";
-    const auto t7 = Texts(s7);
+    EXPECT_EQ(TextFrames(s3), std::vector<std::string>{"I"}) << "COM3 heard only the search";
+    const auto t7 = TextFrames(s7);
     ASSERT_GE(t7.size(), 4u);
     EXPECT_EQ(t7[0], "I");
     EXPECT_EQ(t7[1], "I") << "identified again in earnest";

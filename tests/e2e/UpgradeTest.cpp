@@ -9,6 +9,7 @@
 #include "serial/TForm3.h"
 #include "tests/e2e/Harness.h"
 #include "tests/support/HexText.h"
+#include "tests/support/SensorHelpers.h"
 
 #include <QAction>
 #include <QLabel>
@@ -31,13 +32,6 @@ using namespace quellon::test;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-sim::Options FastBootloader() {
-    sim::Options o;
-    o.timing.eraseMs = 150;
-    o.timing.startMs = 100;
-    return o;
-}
 
 // What the progress dialog and the main window showed while an operation ran.
 struct Sample {
@@ -78,7 +72,7 @@ protected:
     WorkingFolder m_work;
     std::string m_folder;
 
-    sim::VirtualSensor& Start(sim::Options o = FastBootloader()) {
+    sim::VirtualSensor& Start(sim::Options o = FastBootloaderOptions()) {
         auto& s = AddSensor(5, std::move(o));
         Launch();
         EXPECT_EQ(Form1()->lbComms->text(), "Comms:Ok");
@@ -370,7 +364,7 @@ TEST_F(Upgrade, AFailedStepStopsWithItsMessageTheLineBackAt19200AndThePollOff) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.faults);
-        sim::Options o = FastBootloader();
+        sim::Options o = FastBootloaderOptions();
         o.faults = c.faults;
         if (app) {
             Form1()->Timer1->stop();

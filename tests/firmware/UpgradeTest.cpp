@@ -5,6 +5,7 @@
 #include "sim/VirtualSensor.h"
 #include "tests/support/HexText.h"
 #include "tests/support/ScriptedPrompts.h"
+#include "tests/support/SensorHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -69,9 +70,7 @@ TEST(UpgradeBackup, RunsBeforeTheRebootAndAFailureAsksWhetherToGoOn) {
     auto image = std::make_unique<FirmwareImage>();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Options o;
-        o.timing.eraseMs = 150;
-        o.timing.startMs = 100;
+        sim::Options o = FastBootloaderOptions();
         if (std::getenv("UPGRADE_TRACE")) {
             o.trace = [](const std::string& l) { std::fprintf(stderr, "%s\n", l.c_str()); };
         }
