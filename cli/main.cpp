@@ -74,7 +74,9 @@ std::string ProgramHelp() {
 }
 
 int BadUsage(const std::string& why) {
-    std::fprintf(stderr, "quellon-cli: %s (see --help)\n", why.c_str());
+    // A message that already says where to look gets no second pointer.
+    const bool hinted = why.find("(see ") != std::string::npos;
+    std::fprintf(stderr, "quellon-cli: %s%s\n", why.c_str(), hinted ? "" : " (see --help)");
     return kExitUsage;
 }
 
