@@ -247,8 +247,11 @@ void TForm2::StartMainPoll() {
 
 void TForm2::SetBusy(bool busy) {
     m_busy = busy;
-    // The user cannot change pages meanwhile: a page change reads its parameters.
+    // The user cannot change pages meanwhile: a page change reads its parameters. Nor can
+    // the other windows take clicks, keys or a close request: the main window's menu would
+    // start its own exchanges between the table's cells.
     PageControl1->tabBar()->setEnabled(!busy);
+    m_inputHold = busy ? std::make_unique<UserInputHold>() : nullptr;
 }
 
 void TForm2::Click(std::string_view handler) {

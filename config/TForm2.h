@@ -6,6 +6,7 @@
 // scale and the kept J1939 field values, and applies the feature word to itself and to the
 // main window's menu.
 #include "common/AppForms.h"
+#include "common/UserInputHold.h"
 #include "config/ConfigTypes.h"
 #include "config/J1939.h"
 #include "config/MemoryAccess.h"
@@ -256,6 +257,7 @@ private:
     bool m_rebooting = false;
     // Set while a table Read or Set or a calibration command runs.
     bool m_busy = false;
+    std::unique_ptr<UserInputHold> m_inputHold; // lives while m_busy
     // Whether the last Features read succeeded: until one has, the Sensor Type page's
     // controls show no sensor's word and a click on them must not write it.
     bool m_featuresRead = false;

@@ -1,6 +1,7 @@
 #include "monitor/TForm1.h"
 
 #include "common/TGauge.h"
+#include "common/UserInputHold.h"
 #include "common/UserPrompts.h"
 #include "config/TForm2.h"
 #include "configfiles/ConfigTransfer.h"
@@ -593,50 +594,6 @@ UpgradeEnvironment TForm1::UpgradeEnv() {
             return BackupConfiguration(FileContext(), std::time(nullptr), pathOrError);
         }};
 }
-
-namespace {
-
-// While a firmware operation runs it lets the user interface process events, and the other
-// windows would otherwise take clicks, keys and close requests that send text commands onto
-// the bootloader's line or restart their polls. Only the boxes and file dialogs that the
-// operation itself opens (the active modal window) get the user's input meanwhile.
-class UserInputHold final : public QObject {
-public:
-    UserInputHold() { QCoreApplication::instance()->installEventFilter(this); }
-    ~UserInputHold() override { QCoreApplication::instance()->removeEventFilter(this); }
-    UserInputHold(const UserInputHold&) = delete;
-    UserInputHold& operator=(const UserInputHold&) = delete;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::Shortcut:
-        case QEvent::ShortcutOverride:
-        case QEvent::Wheel:
-        case QEvent::Close:
-            break;
-        default:
-            return false;
-        }
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (!widget) {
-            return false;
-        }
-        const QWidget* modal = QApplication::activeModalWidget();
-        if (modal && (widget == modal || modal->isAncestorOf(widget))) {
-            return false;
-        }
-        event->ignore(); // a close request must not close the window either
-        return true;
-    }
-};
-
-} // namespace
 
 void TForm1::RunFirmwareOperation(const std::function<bool()>& operation) {
     if (m_upgrading) {

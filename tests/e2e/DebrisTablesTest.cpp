@@ -11,6 +11,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -658,9 +660,21 @@ TEST_F(DebrisTables, NoOtherActionStartsInsideATableReadOrSet) {
     ASSERT_TRUE(F2()->PageShown(kPageDebris));
     for (const Case& c : cases) {
         int intrusions = 0;
-        // While the table goes over the line, the user clicks around and a readout tick comes.
+        bool menuOpened = false;
+        // While the table goes over the line, the user clicks around, in the main window too,
+        // and a readout tick comes.
         QTimer::singleShot(300, F2(), [&] {
             ++intrusions;
+            Form1()->close();
+            QMenuBar* bar = Form1()->menuBar();
+            QTest::mouseClick(bar, Qt::LeftButton, {},
+                              bar->actionGeometry(Form1()->Sensor1->menuAction()).center());
+            menuOpened = Form1()->Sensor1->isVisible();
+            if (menuOpened) {
+                QTest::mouseClick(Form1()->Sensor1, Qt::LeftButton, {},
+                                  Form1()->Sensor1->actionGeometry(Form1()->Save1).center());
+                Form1()->Sensor1->hide();
+            }
             F2()->findChild<QAbstractButton*>("Button81")->click();
             F2()->findChild<QAbstractButton*>("Button82")->click();
             F2()->findChild<QAbstractButton*>("Button89")->click();
@@ -683,6 +697,8 @@ TEST_F(DebrisTables, NoOtherActionStartsInsideATableReadOrSet) {
             << c.handler;
         EXPECT_FALSE(F2()->Busy());
         EXPECT_TRUE(F2()->isVisible()) << c.handler << ": the window stays open";
+        EXPECT_TRUE(Form1()->isVisible()) << c.handler << ": the main window stays open";
+        EXPECT_FALSE(menuOpened) << c.handler << ": the main window's menu takes no click";
         EXPECT_EQ(F2()->PageControl1->currentIndex(), kPageCorrection) << c.handler;
         EXPECT_TRUE(F2()->PageControl1->tabBar()->isEnabled()) << c.handler;
         ExpectRestored(c.handler);
