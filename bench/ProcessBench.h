@@ -72,4 +72,14 @@ inline long RssKb(pid_t pid) {
     return -1;
 }
 
+// The records in a "rawdata.csv": its lines after the empty first line and the header.
+inline int RawDataRecords(const std::string& path) {
+    std::ifstream in(path);
+    int lines = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++lines;
+    }
+    return lines > 2 ? lines - 2 : 0;
+}
+
 } // namespace quellon::bench

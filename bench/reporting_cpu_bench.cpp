@@ -22,17 +22,9 @@
 namespace {
 
 using quellon::bench::CpuSeconds;
+using quellon::bench::RawDataRecords;
 using quellon::bench::RssKb;
 using quellon::bench::Spawn;
-
-int Records(const std::string& path) {
-    std::ifstream in(path);
-    int lines = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++lines;
-    }
-    return lines > 2 ? lines - 2 : 0;
-}
 
 } // namespace
 
@@ -48,10 +40,10 @@ int main(int argc, char** argv) {
     }
     const pid_t gui = Spawn({QUELLON_REPORTING_RUN_PATH, "--port", "COM1=" + link}, dir);
     const std::string raw = dir + "/rawdata.csv";
-    for (int i = 0; i < 3000 && Records(raw) < 2; ++i) {
+    for (int i = 0; i < 3000 && RawDataRecords(raw) < 2; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (Records(raw) < 2) {
+    if (RawDataRecords(raw) < 2) {
         std::fprintf(stderr, "the reporting window did not start sampling\n");
         kill(gui, SIGKILL);
         kill(sim, SIGTERM);
@@ -64,7 +56,7 @@ int main(int argc, char** argv) {
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long rssFirst = RssKb(gui);
-    const int recordsFirst = Records(raw);
+    const int recordsFirst = RawDataRecords(raw);
     std::printf("sampling for %.1f s: CPU %.3f s, %.2f %% of one core (%d records)\n", wall,
                 cpu1 - cpu0, (cpu1 - cpu0) / wall * 100.0, recordsFirst);
     std::fflush(stdout);
@@ -78,7 +70,8 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("memory: %ld kB after %d s, %ld kB after %.0f s (peak %ld kB), %d records; "
                 "growth %+ld kB\n",
-                rssFirst, cpuSeconds, rssLast, total, rssPeak, Records(raw), rssLast - rssFirst);
+                rssFirst, cpuSeconds, rssLast, total, rssPeak, RawDataRecords(raw),
+                rssLast - rssFirst);
     kill(gui, SIGTERM);
     kill(sim, SIGTERM);
     waitpid(gui, nullptr, 0);

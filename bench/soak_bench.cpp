@@ -28,6 +28,7 @@
 
 namespace {
 
+using quellon::bench::RawDataRecords;
 using quellon::bench::RssKb;
 using quellon::bench::Spawn;
 
@@ -107,15 +108,6 @@ bool IsPollLine(const std::string& line) {
     return std::count(line.begin(), line.end(), ',') == 4;
 }
 
-int RawRecords(const std::string& path) {
-    std::ifstream in(path);
-    int lines = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++lines;
-    }
-    return lines > 2 ? lines - 2 : 0; // an empty first line, then the header
-}
-
 void Report(const char* what, const Pair& p, const double marks[3], int step) {
     auto at = [&](double s) {
         const auto i = std::min(p.rss.size() - 1, static_cast<std::size_t>(s / step));
@@ -163,7 +155,8 @@ int main(int argc, char** argv) {
     const std::string trace = monitor.dir + "/debug.log";
     const std::string raw = reporting.dir + "/rawdata.csv";
     bool running = started;
-    for (int i = 0; running && (CountLines(trace, IsPollLine) == 0 || RawRecords(raw) == 0); ++i) {
+    for (int i = 0; running && (CountLines(trace, IsPollLine) == 0 || RawDataRecords(raw) == 0);
+         ++i) {
         running = i < 3000; // 30 s
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -200,7 +193,7 @@ int main(int argc, char** argv) {
 
     Report("configurator (live poll)", monitor, marks, step);
     Report("reporting window (raw record)", reporting, marks, step);
-    const int good[2] = {CountLines(trace, IsPollLine), RawRecords(raw)};
+    const int good[2] = {CountLines(trace, IsPollLine), RawDataRecords(raw)};
     const Pair::Wire wire[2] = {monitor.Commands('A'), reporting.Commands('a')};
     const char* names[2] = {"live poll \"A\"", "raw record \"a\""};
     const char* what[2] = {"good polls", "good samples"};

@@ -1,5 +1,7 @@
 #include "monitor/LiveStatus.h"
 
+#include "serial/PortTable.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -69,6 +71,17 @@ PollOutcome PollLiveStatus(SensorLink& link, int& failures, LiveStatus& out) {
     }
     failures = 0;
     return PollOutcome::Good;
+}
+
+std::string GoneDeviceDetails(PortTable& ports) {
+    const TCommsThread* channel = ports.SensorChannel();
+    if (!channel || !channel->IsGone()) {
+        return {};
+    }
+    const std::string details = "COM" + std::to_string(channel->PortNumber()) + " (" +
+                                channel->DevicePath() + "): the device has gone";
+    ports.debugLog.Write("\n%s", details.c_str());
+    return details;
 }
 
 } // namespace quellon

@@ -7,6 +7,8 @@
 
 namespace quellon {
 
+struct PortTable;
+
 struct LiveStatus {
     int coarse = 0;      // percent of full scale
     int fine = 0;        // percent of full scale
@@ -39,5 +41,10 @@ inline constexpr const char* kLostMessage =
     "issues persist refer to Quellon ";
 // Sends "A" and waits for 26 bytes within 100 polls; counts the failure in `failures`.
 PollOutcome PollLiveStatus(SensorLink& link, int& failures, LiveStatus& out);
+
+// After a lost link: when the sensor's channel saw its device go (an adapter pulled out), the
+// words that name it, "COMn (path): the device has gone", also written to the trace; otherwise
+// empty.
+std::string GoneDeviceDetails(PortTable& ports);
 
 } // namespace quellon

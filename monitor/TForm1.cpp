@@ -400,13 +400,8 @@ void TForm1::Button1Click() {
         Timer1->stop();
         lbComms->setText("Comms:Fail");
         // An adapter that was pulled out is named in the box's details and the trace.
-        std::string details;
-        if (const TCommsThread* channel = m_ports.SensorChannel(); channel && channel->IsGone()) {
-            details = "COM" + std::to_string(channel->PortNumber()) + " (" + channel->DevicePath() +
-                      "): the device has gone";
-            m_ports.debugLog.Write("\n%s", details.c_str());
-        }
-        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok, details);
+        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok,
+                                 GoneDeviceDetails(m_ports));
     }
     if (outcome != PollOutcome::Good) {
         return;

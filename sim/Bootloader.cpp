@@ -13,12 +13,12 @@ const std::vector<std::uint8_t> kEraseReply = {0x82};
 const std::vector<std::uint8_t> kProgramReply = {0x83};
 const std::vector<std::uint8_t> kVerifyReply = {0x84, 'O', 'K', '!'};
 
-void VirtualSensor::Impl::StartProgrammedApplication(double now) {
+void VirtualSensor::Impl::StartProgrammedApplication(double now, int ms) {
     if (programmedSinceErase) {
         firmwareNumber = image.ByteAt(0x000200);
         firmwareRevision = image.ByteAt(0x000201);
     }
-    Reboot(Mode::Application, opts.timing.startMs, now);
+    Reboot(Mode::Application, ms, now);
 }
 
 void VirtualSensor::Impl::HandleBootloader(const std::vector<std::uint8_t>& payload, double at) {
@@ -78,7 +78,7 @@ void VirtualSensor::Impl::HandleBootloader(const std::vector<std::uint8_t>& payl
     }
     case 0x05:
         if (HoldsApplication()) {
-            StartProgrammedApplication(at);
+            StartProgrammedApplication(at, opts.timing.startMs);
         } else {
             Trace("start refused: no application");
         }
@@ -107,7 +107,7 @@ void VirtualSensor::Impl::AdvanceBootloader(double now) {
     }
     if (eraseDoneAt < 0 && HoldsApplication() && now - bootLastRequest >= opts.timing.bootIdleMs) {
         Trace("bootloader idle: starting the application");
-        StartProgrammedApplication(now);
+        StartProgrammedApplication(now, opts.timing.startMs);
     }
 }
 

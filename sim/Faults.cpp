@@ -123,9 +123,8 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
         if (!known) {
             error = "unknown fault '" + name +
                     "' (known: silent, drop=N, late=MS, short=N, garble[=K], garble-replies=N, "
-                    "refuse-write, "
-                    "fail-erase, fail-block=K, fail-verify, hangup-after=N, silent-after=N, "
-                    "reboot-after=N)";
+                    "refuse-write, fail-erase, fail-block=K, fail-verify, hangup-after=N, "
+                    "silent-after=N, reboot-after=N)";
             return false;
         }
         if (comma == all.size()) {

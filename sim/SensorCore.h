@@ -115,7 +115,8 @@ struct VirtualSensor::Impl {
     bool HoldsApplication() const {
         return factoryApplication || (programmedSinceErase && !refusedBlock);
     }
-    void StartProgrammedApplication(double now);
+    // Runs the application it holds after `ms` (the firmware number from a programmed image).
+    void StartProgrammedApplication(double now, int ms);
     // Restart as after a power cut (reboot fault).
     void PowerCycle(double now);
 

@@ -186,11 +186,7 @@ void VirtualSensor::Impl::Reboot(Mode target, int ms, double now) {
 void VirtualSensor::Impl::PowerCycle(double now) {
     Trace("power cycle (fault)");
     if (HoldsApplication()) {
-        if (programmedSinceErase) {
-            firmwareNumber = image.ByteAt(0x000200);
-            firmwareRevision = image.ByteAt(0x000201);
-        }
-        Reboot(Mode::Application, opts.timing.rebootMs, now);
+        StartProgrammedApplication(now, opts.timing.rebootMs);
     } else {
         Reboot(Mode::Bootloader, opts.timing.rebootMs, now);
     }

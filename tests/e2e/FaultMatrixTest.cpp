@@ -11,12 +11,12 @@
 #include "tests/support/SensorHelpers.h"
 
 #include <QAction>
-#include <QEventLoop>
 #include <QLabel>
 #include <QProgressBar>
 #include <QSpinBox>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>
@@ -187,13 +187,6 @@ private:
     std::thread m_thread;
 };
 
-// Lets the event loop run for `ms` without spinning.
-void RunEvents(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 std::vector<std::string> Writes(const sim::VirtualSensor& s) {
     std::vector<std::string> out;
     for (const std::string& c : SettledCommands(s)) {
@@ -211,11 +204,8 @@ std::string WriteOf(unsigned address, unsigned byte) {
 }
 
 int CountFrames(const sim::VirtualSensor& s, const std::string& text) {
-    int n = 0;
-    for (const auto& f : s.Frames()) {
-        n += f.kind == sim::ReceivedFrame::Kind::Text && f.text == text ? 1 : 0;
-    }
-    return n;
+    const std::vector<std::string> texts = TextFrames(s);
+    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
 }
 
 class MatrixFixture : public ProgramFixture {
@@ -410,7 +400,7 @@ TEST_P(FaultMatrix, OperationEndsWithItsOwnMessageAndLeavesTheProgramUsable) {
     case Op::Reporting:
         // Three ticks stand for the minute: each tick is one sample of its own (no count
         // carries from one to the next), so what matters is the fault striking between them.
-        RunEvents(3500);
+        Pump(3500);
         EXPECT_TRUE(F4()->Timer1->isActive()) << "sampling goes on whatever the sensor does";
         EXPECT_FALSE(Form1()->Timer1->isActive());
         F4()->close();
@@ -452,7 +442,7 @@ TEST_P(FaultMatrix, OperationEndsWithItsOwnMessageAndLeavesTheProgramUsable) {
             8000))
             << "the live poll answers again";
     } else {
-        RunEvents(1200);
+        Pump(1200);
         EXPECT_EQ(CountFrames(sensor, "A"), 0) << "the poll stays off";
     }
     Form1()->StopPoll();
@@ -504,9 +494,7 @@ void PrintTo(const UnplugCase& c, std::ostream* os) {
 TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndANewStartFindsTheSensor) {
     const UnplugCase& c = GetParam();
     const Watchdog watchdog(c.name, 120);
-    sim::Options o;
-    o.timing.eraseMs = 150;
-    auto& sensor = AddSensor(5, o);
+    auto& sensor = AddSensor(5, FastBootloaderOptions());
     Launch();
     ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok");
     TCommsThread* channel = Form1()->Ports().SensorChannel();
@@ -532,9 +520,9 @@ TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndANewStartFindsTheSe
     });
     switch (c.during) {
     case Unplugged::WhilePolling:
-        RunEvents(700);
+        Pump(700);
         pull();
-        RunEvents(9000); // six failed polls, then the loss is declared
+        Pump(9000); // six failed polls, then the loss is declared
         break;
     case Unplugged::WhileExporting:
         watcher.start();
@@ -553,7 +541,7 @@ TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndANewStartFindsTheSe
     watcher.stop();
     ASSERT_GT(wall0, 0) << "the sensor was pulled during the operation";
     EXPECT_TRUE(channel->IsGone()) << "the channel sees the device gone";
-    RunEvents(2000);
+    Pump(2000);
     const double cpu = ProcessCpuSeconds() - cpu0;
     const double wall = WallSeconds() - wall0;
     EXPECT_LT(cpu, 0.3 * wall) << cpu << " s of CPU in " << wall << " s: something spins";

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QStringList>
 #include <QTimer>
 
@@ -44,9 +45,11 @@ inline bool WaitUntil(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-// Lets the event loop run for `ms`.
+// Lets the event loop run for `ms`, asleep while nothing happens.
 inline void Pump(int ms) {
-    WaitUntil([] { return false; }, ms);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // Commands written without awaiting a reply may still be on the line when a handler
