@@ -78,8 +78,8 @@ std::string GoneDeviceDetails(PortTable& ports) {
     if (!channel || !channel->IsGone()) {
         return {};
     }
-    const std::string details = "COM" + std::to_string(channel->PortNumber()) + " (" +
-                                channel->DevicePath() + "): the device has gone";
+    std::string details = "COM" + std::to_string(channel->PortNumber()) + " (" +
+                          channel->DevicePath() + "): the device has gone";
     ports.debugLog.Write("\n%s", details.c_str());
     return details;
 }
