@@ -77,11 +77,10 @@ bool ProgramBlocks::Next(std::vector<std::uint8_t>& block, int& records) {
 
 bool Bootloader::Request(const std::vector<std::uint8_t>& payload, int length, int budget,
                          bool withProgress) {
-    TCommsThread* channel = m_exchange.Ports().SensorChannel();
-    if (!channel) {
+    if (!m_exchange.Ports().SensorChannel()) {
         return false;
     }
-    (void)channel->WriteFramed(payload.data(), static_cast<int>(payload.size()));
+    (void)m_exchange.SendFrame(payload.data(), static_cast<int>(payload.size()));
     char reply[64] = {};
     int count = 0;
     return withProgress
@@ -148,9 +147,9 @@ bool Bootloader::VerifyApplication() {
 }
 
 void Bootloader::RunApplication() {
-    if (TCommsThread* channel = m_exchange.Ports().SensorChannel()) {
+    if (m_exchange.Ports().SensorChannel()) {
         const std::uint8_t start = kStart;
-        (void)channel->WriteFramed(&start, 1);
+        (void)m_exchange.SendFrame(&start, 1);
         // The frame must have left the line before its speed changes, or it reaches the
         // bootloader as noise and the application is never started.
         WaitMs(kStartDrainMs);

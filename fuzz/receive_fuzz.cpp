@@ -1,9 +1,8 @@
 // The receive path: bytes arrive in pieces of any size, in text mode (control characters and
 // '-' dropped) or raw, into the 4096-byte buffer, and are copied out into a buffer of any
 // capacity, by the channel itself and by the exchange's wait for a reply of each length the
-// configurator asks for (the second port's wait, which collects like WaitReply but without
-// clearing first). Input: one byte of mode and capacity, then the bytes, cut into pieces of
-// up to 16.
+// configurator asks for (the second port's wait, which collects like WaitReply). Input: one byte of
+// mode and capacity, then the bytes, cut into pieces of up to 16.
 #include "fuzz/FuzzCheck.h"
 #include "serial/CommandExchange.h"
 #include "serial/TCommsThread.h"
@@ -104,8 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (channel.ReceivedCount() != 0) {
         std::abort();
     }
-    // The sensor's wait clears first: with no budget only an empty reply is complete.
+    // A command clears what arrived before it: with no budget only an empty reply is complete.
     ports.channels[1]->InjectReceived(data, static_cast<int>(size));
+    exchange.SendCommand("A"); // the closed port writes nothing
     char reply[64];
     int count = -1;
     Check(!exchange.WaitReply(reply, sizeof reply, 1, 0, count) && count == 0);

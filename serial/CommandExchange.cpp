@@ -31,14 +31,23 @@ void CommandExchange::SendBytes(const std::uint8_t* bytes, int count) {
     (void)channel->Write(copy, count, true);
 }
 
-bool CommandExchange::Collect(TCommsThread* channel, bool clearFirst, char* buffer, int capacity,
-                              int length, int budget, int& count, bool withProgress) {
+// The receive buffer was cleared before the command went out (SendBytes, SendFrame), so
+// everything in it belongs to the reply: a device that answers before the wait begins (a
+// USB CDC sensor on a busy PC) keeps its answer.
+bool CommandExchange::SendFrame(const std::uint8_t* payload, int length) {
+    TCommsThread* channel = m_ports.SensorChannel();
+    if (!channel) {
+        return false;
+    }
+    channel->ClearReceive();
+    return channel->WriteFramed(payload, length);
+}
+
+bool CommandExchange::Collect(TCommsThread* channel, char* buffer, int capacity, int length,
+                              int budget, int& count, bool withProgress) {
     count = 0;
     if (!channel || capacity < 1) {
         return false;
-    }
-    if (clearFirst) {
-        channel->ClearReceive();
     }
     int n = static_cast<std::int16_t>(channel->ReceivedCount());
     while (n < length && budget > 0) {
@@ -62,7 +71,7 @@ bool CommandExchange::Collect(TCommsThread* channel, bool clearFirst, char* buff
 }
 
 bool CommandExchange::WaitReply(char* buffer, int capacity, int length, int budget, int& count) {
-    return Collect(m_ports.SensorChannel(), true, buffer, capacity, length, budget, count, false);
+    return Collect(m_ports.SensorChannel(), buffer, capacity, length, budget, count, false);
 }
 
 bool CommandExchange::WaitReplyWithProgress(char* buffer, int capacity, int length, int budget,
@@ -71,8 +80,7 @@ bool CommandExchange::WaitReplyWithProgress(char* buffer, int capacity, int leng
         m_progress->SetMaximum(budget);
         m_progress->ShowProgress();
     }
-    const bool ok =
-        Collect(m_ports.SensorChannel(), true, buffer, capacity, length, budget, count, true);
+    const bool ok = Collect(m_ports.SensorChannel(), buffer, capacity, length, budget, count, true);
     if (m_progress) {
         m_progress->CloseProgress();
     }
@@ -135,8 +143,8 @@ void CommandExchange::SendBytesSlowly(const std::uint8_t* bytes, int count) {
 
 bool CommandExchange::WaitSecondPortReply(char* buffer, int capacity, int length, int budget,
                                           int& count) {
-    return Collect(m_ports.Channel(m_ports.m_comnumtemperature), false, buffer, capacity, length,
-                   budget, count, false);
+    return Collect(m_ports.Channel(m_ports.m_comnumtemperature), buffer, capacity, length, budget,
+                   count, false);
 }
 
 } // namespace quellon

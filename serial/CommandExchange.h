@@ -26,7 +26,11 @@ public:
     }
 
     void SendCommand(const std::string& text) override;
+    // Both clear the receive buffer and then write; the WaitReply that follows keeps every
+    // byte that arrives after the clear.
     void SendBytes(const std::uint8_t* bytes, int count);
+    // A bootloader frame of the payload (at most 509 bytes; false, nothing written, if longer).
+    bool SendFrame(const std::uint8_t* payload, int length);
     bool WaitReply(char* buffer, int capacity, int length, int budget, int& count) override;
     bool WaitReplyWithProgress(char* buffer, int capacity, int length, int budget, int& count);
     void UnlockSensor();
@@ -46,8 +50,8 @@ public:
     PortTable& Ports() const { return m_ports; }
 
 private:
-    bool Collect(TCommsThread* channel, bool clearFirst, char* buffer, int capacity, int length,
-                 int budget, int& count, bool withProgress);
+    bool Collect(TCommsThread* channel, char* buffer, int capacity, int length, int budget,
+                 int& count, bool withProgress);
 
     PortTable& m_ports;
     ProgressDisplay* m_progress = nullptr;

@@ -272,7 +272,7 @@ struct Worker {
     void Received(const std::uint8_t* bytes, int n, double now, int peerBaud) {
         const int own = s.OwnBaud();
         const bool accept = own != 0 && peerBaud == own;
-        const double t = ByteMs(own);
+        const double t = s.opts.instant ? 0.0 : ByteMs(own);
         for (int i = 0; i < n; ++i) {
             s.rawLog.push_back(ReceivedByte{bytes[i], now, peerBaud, accept});
             if (accept) {
@@ -407,7 +407,7 @@ struct Worker {
                 tx.baud = own;
                 tx.start = std::max(tx.notBefore, s.txLineFree);
             }
-            const double t = ByteMs(tx.baud);
+            const double t = s.opts.instant ? 0.0 : ByteMs(tx.baud);
             std::size_t due = tx.sent;
             while (due < tx.bytes.size() && tx.start + static_cast<double>(due + 1) * t <= now) {
                 ++due;
@@ -457,8 +457,8 @@ struct Worker {
             if (tx.start < 0) {
                 next = std::min(next, std::max(tx.notBefore, s.txLineFree));
             } else {
-                next =
-                    std::min(next, tx.start + static_cast<double>(tx.sent + 1) * ByteMs(tx.baud));
+                next = std::min(next, tx.start + static_cast<double>(tx.sent + 1) *
+                                                     (s.opts.instant ? 0.0 : ByteMs(tx.baud)));
             }
         }
         if (s.mode == Mode::Rebooting) {

@@ -11,6 +11,7 @@
 //   that arrives while the sensor reboots, and bytes it would send while the speeds differ.
 //   A received frame counts as complete only when its bytes could have crossed the line
 //   (n bytes take n * 10 / baud seconds after the first), and the answer starts then.
+//   With Options::instant nothing is paced: the answer starts as soon as its command is in.
 //
 // Application replies (19200 baud). The configurator takes a reply as soon as it has seen
 // the length it waits for, and its next command cannot clear bytes still on the line, so
@@ -106,6 +107,9 @@ struct Options {
     Third third = Third::Oil;
     std::uint32_t seed = 1;
     std::string faults; // fault text, see Faults.h
+    // No line to pace: bytes cross at once both ways and a reply starts the moment its
+    // command is complete, as on a sensor with a USB CDC interface (/dev/ttyACM*).
+    bool instant = false;
     Timing timing;
     std::uint32_t firmwareNumber = 4; // of the factory application
     std::uint32_t firmwareRevision = 27;

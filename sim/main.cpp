@@ -44,6 +44,7 @@ const char* kUsage =
     "                           reboot-after=N\n"
     "  --state FILE             keep the configuration memory in FILE between runs\n"
     "  --trace                  every frame received and sent, with times, on stderr\n"
+    "  --instant                no line pacing: answer at once, as a USB CDC sensor does\n"
     "  --seed N                 seed of the live waveform (default 1)\n"
     "  --reboot-ms MS           silence after a reboot command (default 1000)\n"
     "  --boot-idle-ms MS        bootloader idle time before it starts the application\n"
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--trace") {
             trace = true;
+        } else if (arg == "--instant") {
+            options.instant = true;
         } else if (arg == "--link") {
             if (!value(link) || link.empty()) {
                 return BadOption("--link needs a path");

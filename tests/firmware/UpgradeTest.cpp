@@ -1,6 +1,9 @@
 // The upgrade operation on its own (no windows) against the virtual sensor over a
-// pseudo-terminal: the configuration backup hook before the reboot.
+// pseudo-terminal: the configuration backup hook before the reboot, and a sensor that answers
+// at once on a busy PC.
 #include "firmware/Upgrade.h"
+#include "serial/Acknowledged.h"
+#include "serial/Discovery.h"
 #include "serial/PortDirectory.h"
 #include "sim/VirtualSensor.h"
 #include "tests/support/HexText.h"
@@ -9,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 using namespace quellon;
 using namespace quellon::test;
@@ -154,6 +159,101 @@ TEST(UpgradeBackup, RunsBeforeTheRebootAndAFailureAsksWhetherToGoOn) {
         PortDirectory::Instance().Unmap(7);
         sensor.Stop();
     }
+}
+
+struct FakeAckTimers : AckTimers {
+    void StopMainPoll() override {}
+    void StopReportingPoll() override {}
+    void StartMainPoll() override {}
+    void StartReportingPoll() override {}
+    bool ReportingVisible() const override { return false; }
+};
+
+int CountText(const sim::VirtualSensor& s, const std::string& text) {
+    int n = 0;
+    for (const std::string& t : TextFrames(s)) {
+        n += t == text ? 1 : 0;
+    }
+    return n;
+}
+
+// A sensor with no line to pace (USB CDC) answers within microseconds of the command, while
+// threads that spin keep both cores busy: every reply is taken the first time, so no command
+// goes out twice, and a whole upgrade goes through with each block sent once.
+TEST(InstantSensor, EveryReplyCountsTheFirstTimeOnBusyCores) {
+    const std::string hexPath = ::testing::TempDir() + "instant.hex";
+    ASSERT_TRUE(WriteTextFile(hexPath, JoinLines(FirmwareLines(200, 0x0a, 0x02), "\r\n")));
+    sim::Options o = FastBootloaderOptions();
+    o.instant = true;
+    sim::VirtualSensor sensor(o);
+    ASSERT_TRUE(sensor.Start());
+    PortDirectory::Instance().Map(8, sensor.SlavePath());
+    PortTable ports;
+    ports.channels[8] = std::make_unique<TCommsThread>();
+    ASSERT_TRUE(ports.channels[8]->Open(8, 19200));
+    ports.channels[8]->Start();
+    ports.m_comnum = 8;
+    CommandExchange exchange(ports);
+
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> busy;
+    for (int i = 0; i < 4; ++i) {
+        busy.emplace_back([&stop] {
+            volatile unsigned x = 0;
+            while (!stop.load(std::memory_order_relaxed)) {
+                x = x * 1664525u + 1013904223u;
+            }
+        });
+    }
+
+    constexpr int kRounds = 30;
+    for (int i = 0; i < kRounds; ++i) {
+        ASSERT_TRUE(IdentifySensor(exchange, 5, {})) << "round " << i;
+    }
+    EXPECT_EQ(CountText(sensor, "I"), kRounds) << "\"I\" asked again: a reply was lost";
+    char reply[128] = {};
+    int count = 0;
+    int polls = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        exchange.SendCommand("A");
+        polls += exchange.WaitReply(reply, sizeof reply, 26, 100, count) ? 1 : 0;
+    }
+    EXPECT_EQ(polls, kRounds) << "live polls answered";
+    ScriptedPrompts prompts;
+    FakeAckTimers timers;
+    for (int i = 0; i < kRounds; ++i) {
+        EXPECT_TRUE(SendAcknowledged(exchange, timers, prompts, "cs"));
+    }
+    EXPECT_EQ(CountText(sensor, "cs"), kRounds) << "an acknowledged command went out twice";
+
+    FakePoll poll;
+    HexFile file;
+    auto image = std::make_unique<FirmwareImage>();
+    prompts.ExpectFile(hexPath);
+    prompts.Expect("Success", "Application programmed", PromptAnswer::Ok);
+    UpgradeEnvironment env{exchange, poll, prompts, file, *image, {}, {}, {}, {}};
+    const UpgradeResult result = SensorUpgrade(env);
+    stop = true;
+    for (std::thread& t : busy) {
+        t.join();
+    }
+    EXPECT_EQ(result, UpgradeResult::Programmed) << UpgradeResultName(result);
+    EXPECT_TRUE(prompts.AllUsed());
+    EXPECT_EQ(sensor.FirmwareNumber(), 0x0au);
+    // Each request went out once: a lost acknowledgement would have ended the upgrade.
+    std::vector<int> perCommand(6, 0);
+    for (const auto& f : sensor.Frames()) {
+        if (f.kind == sim::ReceivedFrame::Kind::Bootloader && !f.payload.empty() &&
+            f.payload[0] <= 5) {
+            ++perCommand[f.payload[0]];
+        }
+    }
+    EXPECT_EQ(perCommand, (std::vector<int>{0, 1, 1, perCommand[3], 1, 1}));
+    EXPECT_GT(perCommand[3], 1) << "program blocks";
+    EXPECT_EQ(CountText(sensor, "Q"), 1);
+    ports.channels[8]->Close();
+    PortDirectory::Instance().Unmap(8);
+    sensor.Stop();
 }
 
 } // namespace
