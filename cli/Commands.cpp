@@ -424,6 +424,9 @@ int RunExportCommand(Session& s, const std::vector<std::string>& args) {
         s.printer.Result(r);
         return kExitOk;
     case ExportResult::Status::ReadErrors:
+        if (!result.partialPath.empty()) {
+            r.Add("partial", result.partialPath);
+        }
         s.printer.Result(r.Add("ok", false));
         return kExitSensor;
     default:

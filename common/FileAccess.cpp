@@ -103,9 +103,12 @@ bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& cont
     return ok;
 }
 
-bool ReplacingFile::Create(const std::string& path, std::string& reason) {
-    Abandon();
-    m_error = 0;
+bool PathExists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(NativePath(path), ec));
+}
+
+std::string ReplacingFile::Resolved(const std::string& path) {
     fs::path target = NativePath(path);
     std::error_code ec;
     if (fs::is_symlink(fs::symlink_status(target, ec))) {
@@ -114,8 +117,14 @@ bool ReplacingFile::Create(const std::string& path, std::string& reason) {
             target = resolved;
         }
     }
-    m_target = Utf8(target);
-    const fs::path folder = target.parent_path();
+    return Utf8(target);
+}
+
+bool ReplacingFile::Create(const std::string& path, std::string& reason) {
+    Abandon();
+    m_error = 0;
+    m_target = Resolved(path);
+    const fs::path folder = NativePath(m_target).parent_path();
     const std::string name = ".quellon-" + std::to_string(ProcessId()) + "-" +
                              std::to_string(g_tempCounter.fetch_add(1)) + ".tmp";
     m_temp = Utf8(folder.empty() ? fs::path(name) : folder / name);
@@ -196,6 +205,11 @@ bool ReplacingFile::Commit(std::string& reason) {
     }
     m_temp.clear();
     return true;
+}
+
+bool ReplacingFile::CommitAs(const std::string& path, std::string& reason) {
+    m_target = Resolved(path);
+    return Commit(reason);
 }
 
 void ReplacingFile::Abandon() {

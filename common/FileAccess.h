@@ -13,6 +13,9 @@ namespace quellon {
 // reason ("No such file or directory") when it cannot.
 std::FILE* OpenUserFile(const std::string& path, const char* mode, std::string& reason);
 
+// True when something (a file, a folder) exists at the path.
+bool PathExists(const std::string& path);
+
 // The whole content of a file of at most `limit` bytes. False with the reason otherwise.
 bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& content,
                    std::string& reason);
@@ -34,6 +37,9 @@ public:
     void Write(std::string_view text);
     // Flushes, closes and renames. False with the reason (the target is then untouched).
     bool Commit(std::string& reason);
+    // Commit under another name in the same folder instead (a link there is followed too):
+    // the target named at Create is left as it is.
+    bool CommitAs(const std::string& path, std::string& reason);
     // Closes and removes the temporary file; the target is untouched.
     void Abandon();
 
@@ -41,6 +47,8 @@ public:
     const std::string& TemporaryPath() const { return m_temp; }
 
 private:
+    static std::string Resolved(const std::string& path);
+
     std::FILE* m_file = nullptr;
     std::string m_target; // the file replaced (a link's target)
     std::string m_temp;

@@ -85,14 +85,43 @@ ExportResult ExportToFile(const ConfigFileContext& context, const std::string& p
         Step(context);
     }
     CloseProgress(context);
-    if (!file.Commit(result.reason)) {
+    const bool complete = result.wordsRead == static_cast<int>(kExportList.size());
+    if (!complete && PathExists(path)) {
+        result.partialPath = PartialExportPath(path);
+    }
+    if (!(result.partialPath.empty() ? file.Commit(result.reason)
+                                     : file.CommitAs(result.partialPath, result.reason))) {
         result.status = ExportResult::Status::CannotWrite;
+        if (!result.partialPath.empty()) {
+            result.path = result.partialPath;
+            result.partialPath.clear();
+        }
         return result;
     }
-    result.status = result.wordsRead == static_cast<int>(kExportList.size())
-                        ? ExportResult::Status::Saved
-                        : ExportResult::Status::ReadErrors;
+    result.status = complete ? ExportResult::Status::Saved : ExportResult::Status::ReadErrors;
     return result;
+}
+
+std::string PartialExportPath(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t dot = path.find_last_of('.');
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const std::string stem = hasExtension ? path.substr(0, dot) : path;
+    return stem + ".partial" + (hasExtension ? path.substr(dot) : std::string(".dsc"));
+}
+
+std::string ExportDetails(const ExportResult& result) {
+    if (result.status != ExportResult::Status::ReadErrors) {
+        return {};
+    }
+    const std::string words = std::to_string(result.wordsRead) + " of " +
+                              std::to_string(kExportList.size()) + " words were read";
+    if (result.partialPath.empty()) {
+        return "Only " + words + "; " + result.path + " holds them.";
+    }
+    return "Only " + words + ": they are in " + result.partialPath + ". " + result.path +
+           " was left as it was.";
 }
 
 std::string ExportMessage(const ExportResult& result) {
@@ -122,7 +151,7 @@ ExportResult RunExport(const ConfigFileContext& context) {
     }
     const std::string message = ExportMessage(result);
     if (!message.empty()) {
-        ErrorBox(context, message);
+        context.prompts.Message(kError, message, PromptButtons::Ok, ExportDetails(result));
     }
     return result;
 }

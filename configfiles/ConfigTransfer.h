@@ -50,16 +50,26 @@ struct ExportResult {
     int wordsRead = 0;
     std::string path;   // as given
     std::string reason; // the system's reason for CannotCreate and CannotWrite
+    // ReadErrors when a file already stood at `path`: that file is kept whole and the words
+    // that were read went here instead (PartialExportPath).
+    std::string partialPath;
 };
+
+// Where an incomplete export goes when a file stands at `path` already: "NAME.partial.dsc"
+// beside "NAME.dsc" (and beside a name with another extension or none).
+std::string PartialExportPath(const std::string& path);
 
 // Reads the words of the export list into a new file at `path`: the file is created first
 // (nothing is sent when it cannot be), then the sensor is unlocked and each word read with
 // the progress display captioned "Saving configuration"; the file replaces any older one
-// at the end. Leaves the live poll alone and shows no box, so that a caller with its own
-// sequence (the firmware upgrade's backup) can use it.
+// at the end when every word was read. An incomplete export never replaces an older file:
+// its lines then go to PartialExportPath(path). Leaves the live poll alone and shows no box, so
+// that a caller with its own sequence (the firmware upgrade's backup) can use it.
 ExportResult ExportToFile(const ConfigFileContext& context, const std::string& path);
 // The box text for a result; empty for Saved.
 std::string ExportMessage(const ExportResult& result);
+// The box's details: where the words of an incomplete export are; empty otherwise.
+std::string ExportDetails(const ExportResult& result);
 
 // The configuration backup taken before a firmware upgrade: the export list into
 // "backup-YYYYMMDD-HHMMSS.dsc" (local time `when`) in the working folder. True with the

@@ -111,6 +111,71 @@ TEST_F(Transfer, ExportLeavesOutAWordThatCannotBeReadAndGoesOn) {
     EXPECT_TRUE(memory.m_commerror);
 }
 
+// An export that could not read every word keeps an older file of that name whole: its lines
+// go beside it, named in the box's details. With no older file they stand at the chosen name.
+TEST_F(Transfer, AnIncompleteExportNeverReplacesAnOlderFile) {
+    const struct {
+        const char* name;
+        bool older;    // a file stood at the chosen name
+        int silentAt;  // the word that does not answer, or -1
+        bool replaced; // the chosen name holds the new lines afterwards
+        bool partial;  // out.partial.dsc holds them
+    } cases[] = {
+        {"no older file, a word silent", false, 5, true, false},
+        {"older file, a word silent", true, 5, false, true},
+        {"older file, the last word silent", true, 37, false, true},
+        {"older file, every word read", true, -1, true, false},
+    };
+    const std::string olderText = "1e:0001\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = folder / "out.dsc";
+        const fs::path partial = folder / "out.partial.dsc";
+        fs::remove(path);
+        fs::remove(partial);
+        if (c.older) {
+            std::ofstream(path) << olderText;
+        }
+        std::string expected;
+        for (std::size_t i = 0; i < kExportList.size(); ++i) {
+            if (static_cast<int>(i) == c.silentAt) {
+                link.Silence(2);
+                continue;
+            }
+            const auto value = static_cast<std::uint16_t>(0x2000 + i);
+            link.Reply(WordReply(kExportList[i], value));
+            expected += DscLine(kExportList[i], value);
+        }
+        const ExportResult r = ExportToFile(context, path.string());
+        EXPECT_EQ(r.status,
+                  c.silentAt < 0 ? ExportResult::Status::Saved : ExportResult::Status::ReadErrors);
+        EXPECT_EQ(Text(path), c.replaced ? expected : olderText);
+        EXPECT_EQ(fs::exists(partial), c.partial);
+        EXPECT_EQ(r.partialPath, c.partial ? partial.string() : std::string());
+        const std::string details = ExportDetails(r);
+        if (c.partial) {
+            EXPECT_EQ(Text(partial), expected);
+            EXPECT_EQ(details, "Only 37 of 38 words were read: they are in " + partial.string() +
+                                   ". " + path.string() + " was left as it was.");
+        } else {
+            EXPECT_EQ(details.empty(), c.silentAt < 0) << details;
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
+                  c.older && c.partial ? 2 : 1)
+            << "no temporary file left behind";
+    }
+    const struct {
+        const char* path;
+        const char* partial;
+    } names[] = {{"a/b.dsc", "a/b.partial.dsc"},
+                 {"x.DSC", "x.partial.DSC"},
+                 {"a.b/c", "a.b/c.partial.dsc"},
+                 {"C:\\cfg.v2\\unit", "C:\\cfg.v2\\unit.partial.dsc"}};
+    for (const auto& n : names) {
+        EXPECT_EQ(PartialExportPath(n.path), n.partial);
+    }
+}
+
 TEST_F(Transfer, ExportThatCannotCreateItsFileSendsNothing) {
     const ExportResult r = ExportToFile(context, (folder / "missing" / "out.dsc").string());
     EXPECT_EQ(r.status, ExportResult::Status::CannotCreate);
