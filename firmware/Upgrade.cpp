@@ -73,6 +73,26 @@ const char* UpgradeResultName(UpgradeResult result) {
     return "?";
 }
 
+bool ApplicationRunsAfter(UpgradeResult result) {
+    switch (result) {
+    case UpgradeResult::Cancelled:
+    case UpgradeResult::BadFile:
+    case UpgradeResult::BackupDeclined:
+    case UpgradeResult::Programmed:
+        return true;
+    case UpgradeResult::NoBootloader:
+    case UpgradeResult::EraseFailed:
+    case UpgradeResult::ProgramFailed:
+    case UpgradeResult::VerifyFailed:
+        break;
+    }
+    return false;
+}
+
+bool ApplicationRunsAfter(BootloaderStep step, StepOutcome outcome) {
+    return outcome == StepOutcome::NothingSent || step == BootloaderStep::Run;
+}
+
 UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
     TraceLog& trace = env.exchange.Ports().debugLog;
     env.file.Close(); // a file a single step left open
@@ -150,7 +170,7 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
     return result;
 }
 
-bool RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
+StepOutcome RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
     static const char* const kNames[] = {"Version", "Erase", "Program", "Run", "Read Crc"};
     const char* name = kNames[static_cast<int>(step)];
     HexCheck check;
@@ -161,7 +181,7 @@ bool RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
                                ? Check(env, check)
                                : OpenAndCheck(env, false, check) == UpgradeResult::Programmed;
         if (!ready) {
-            return false;
+            return StepOutcome::NothingSent;
         }
     }
     env.poll.StopPoll();
@@ -193,7 +213,7 @@ bool RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
         }
         env.poll.StartPoll();
     }
-    return ok;
+    return ok ? StepOutcome::Done : StepOutcome::Failed;
 }
 
 bool EnterBootloaderMode(UpgradeEnvironment& env, bool pollWasRunning) {

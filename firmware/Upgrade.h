@@ -44,6 +44,11 @@ enum class UpgradeResult {
 
 const char* UpgradeResultName(UpgradeResult result);
 
+// After an upgrade that ended so, does the sensor run its application? True when nothing
+// reached it (no file, a refused file, the backup declined) and after a good upgrade; false
+// when it may sit in its bootloader.
+bool ApplicationRunsAfter(UpgradeResult result);
+
 // "Sensor Upgrade": choose and check the file; stop the live poll; reboot a sensor that
 // answers in its application into its bootloader; at 57600 baud read the bootloader's
 // version, erase, program, verify and start the application; back at 19200 identify the new
@@ -53,11 +58,21 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env);
 
 enum class BootloaderStep { Version, Erase, Program, Run, ReadCrc };
 
+enum class StepOutcome {
+    NothingSent, // no file chosen, or it was refused: the sensor is where it was
+    Failed,
+    Done
+};
+
 // One step of the bootloader menu, at 57600 baud and back to 19200. "Program" and "Read Crc"
 // ask for a file when none is open and check it first; the file then stays open for the
 // next step. The live poll stays off while the sensor is in its bootloader and runs again
 // after "Run". The result goes to the trace only.
-bool RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step);
+StepOutcome RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step);
+
+// After a step that ended so, does the sensor run its application? True when nothing was
+// sent or the step started the application.
+bool ApplicationRunsAfter(BootloaderStep step, StepOutcome outcome);
 
 // "Mode": when the sensor answers one identification, reboots it into its bootloader; the
 // live poll stays off then (the sensor no longer answers it). Without an answer the poll

@@ -3,6 +3,7 @@
 #include "common/TGauge.h"
 #include "common/UserInputHold.h"
 #include "common/UserPrompts.h"
+#include "common/WindowFront.h"
 #include "config/TForm2.h"
 #include "configfiles/ConfigTransfer.h"
 #include "configfiles/TCompareDialog.h"
@@ -449,18 +450,18 @@ void TForm1::ShowLiveStatus(int coarse, int fine, int oil, int temperature, int 
 // ---- Menu -------------------------------------------------------------------------------
 
 void TForm1::EEPROM1Click() {
-    m_forms.Form2->show();
+    ShowInFront(m_forms.Form2);
 }
 
 void TForm1::Graphic1Click() {
-    m_forms.Form4->show();
+    ShowInFront(m_forms.Form4);
 }
 
 void TForm1::Calibrate2Click() {
     if (m_forms.Prompts->Message("Calibration", "Press OK to enter Debris Calibration Mode",
                                  PromptButtons::OkCancel) == PromptAnswer::Ok) {
         m_forms.Form6->SetCalibrationMode(0);
-        m_forms.Form6->show();
+        ShowInFront(m_forms.Form6);
     }
 }
 
@@ -468,7 +469,7 @@ void TForm1::InlineCalibration1Click() {
     if (m_forms.Prompts->Message("Calibration", "Press OK to enter Zero Calibration Mode",
                                  PromptButtons::OkCancel) == PromptAnswer::Ok) {
         m_forms.Form6->SetCalibrationMode(1);
-        m_forms.Form6->show();
+        ShowInFront(m_forms.Form6);
     }
 }
 
@@ -484,7 +485,7 @@ void TForm1::Oil1Click() {
 }
 
 void TForm1::LEDs1Click() {
-    m_forms.Form5->show();
+    ShowInFront(m_forms.Form5);
 }
 
 void TForm1::BrightnessClick(QAction* entry, const char* command) {
@@ -608,8 +609,9 @@ void TForm1::RunFirmwareOperation(const std::function<bool()>& operation) {
             others[i]->stop();
         }
     }
-    // Their polls come back only when the sensor runs its application again; a sensor left
-    // in its bootloader would get their commands at the wrong speed.
+    // Their polls come back whenever the sensor runs its application afterwards (nothing was
+    // sent, or it was started again); a sensor that may sit in its bootloader would get their
+    // commands at the wrong speed.
     const bool applicationRuns = operation();
     for (int i = 0; i < 2; ++i) {
         if (others[i] && wasActive[i] && applicationRuns) {
@@ -623,59 +625,46 @@ void TForm1::SensorUpgrade1Click() {
     RunFirmwareOperation([this] {
         UpgradeEnvironment env = UpgradeEnv();
         m_lastUpgrade = SensorUpgrade(env);
-        return m_lastUpgrade == UpgradeResult::Programmed;
+        return ApplicationRunsAfter(m_lastUpgrade);
     });
 }
 
 void TForm1::Mode1Click() {
     RunFirmwareOperation([this] {
         UpgradeEnvironment env = UpgradeEnv();
-        EnterBootloaderMode(env, Timer1->isActive());
-        return false;
+        return !EnterBootloaderMode(env, Timer1->isActive()); // no answer: nothing changed
+    });
+}
+
+void TForm1::RunStep(BootloaderStep step) {
+    RunFirmwareOperation([this, step] {
+        UpgradeEnvironment env = UpgradeEnv();
+        return ApplicationRunsAfter(step, RunBootloaderStep(env, step));
     });
 }
 
 void TForm1::Version1Click() {
-    RunFirmwareOperation([this] {
-        UpgradeEnvironment env = UpgradeEnv();
-        RunBootloaderStep(env, BootloaderStep::Version);
-        return false;
-    });
+    RunStep(BootloaderStep::Version);
 }
 
 void TForm1::Erase1Click() {
-    RunFirmwareOperation([this] {
-        UpgradeEnvironment env = UpgradeEnv();
-        RunBootloaderStep(env, BootloaderStep::Erase);
-        return false;
-    });
+    RunStep(BootloaderStep::Erase);
 }
 
 void TForm1::Program1Click() {
-    RunFirmwareOperation([this] {
-        UpgradeEnvironment env = UpgradeEnv();
-        RunBootloaderStep(env, BootloaderStep::Program);
-        return false;
-    });
+    RunStep(BootloaderStep::Program);
 }
 
 void TForm1::Run1Click() {
-    RunFirmwareOperation([this] {
-        UpgradeEnvironment env = UpgradeEnv();
-        return RunBootloaderStep(env, BootloaderStep::Run);
-    });
+    RunStep(BootloaderStep::Run);
 }
 
 void TForm1::ReadCrc1Click() {
-    RunFirmwareOperation([this] {
-        UpgradeEnvironment env = UpgradeEnv();
-        RunBootloaderStep(env, BootloaderStep::ReadCrc);
-        return false;
-    });
+    RunStep(BootloaderStep::ReadCrc);
 }
 
 void TForm1::About1Click() {
-    m_forms.Form7->show();
+    ShowInFront(m_forms.Form7);
 }
 
 } // namespace quellon

@@ -173,6 +173,7 @@ private:
     // operation says whether the sensor runs its application afterwards: only then do the
     // other windows' polls run again.
     void RunFirmwareOperation(const std::function<bool()>& operation);
+    void RunStep(BootloaderStep step); // one entry of the Bootloader menu
 
     AppForms& m_forms;
     PortTable m_ports;

@@ -1,5 +1,6 @@
 #include "reporting/TForm4.h"
 
+#include "common/WindowFront.h"
 #include "dialogs/TForm6.h"
 #include "dialogs/TSpinEdit.h"
 #include "monitor/TForm1.h"
@@ -276,7 +277,11 @@ QWidget* TForm4::MakeChart(Chart& c, const char* name, const char* title,
     c.y = new QValueAxis(c.chart);
     c.x->setLabelFormat("%d");
     c.y->setLabelFormat("%g");
+    // Ticks at whole seconds from 0, so that each label is a different second.
+    c.x->setTickType(QValueAxis::TicksDynamic);
+    c.x->setTickAnchor(0);
     c.x->setRange(0, 60);
+    c.x->setTickInterval(TimeAxisStep(60));
     c.y->setRange(0, 1);
     for (QValueAxis* a : {c.x, c.y}) {
         QFont f = a->labelsFont();
@@ -435,6 +440,7 @@ void TForm4::AddPoint(Chart& c, const std::vector<double>& values) {
     const double xMax = std::max(1, count - 1);
     if (c.x->max() != xMax || c.x->min() != 0) {
         c.x->setRange(0, xMax);
+        c.x->setTickInterval(TimeAxisStep(static_cast<int>(xMax)));
     }
     if (!c.fixedRange && any) {
         const AxisRange r = NiceAxisRange(low, high);
@@ -490,7 +496,7 @@ void TForm4::Calibrate1Click() {
     if (m_forms.Prompts->Message("Calibration", "Press OK to enter Offline Calibration Mode",
                                  PromptButtons::OkCancel) == PromptAnswer::Ok) {
         m_forms.Form6->SetCalibrationMode(0);
-        m_forms.Form6->show();
+        ShowInFront(m_forms.Form6);
     }
 }
 
@@ -498,7 +504,7 @@ void TForm4::InlineCalibrate1Click() {
     if (m_forms.Prompts->Message("Calibration", "Press OK to enter Inline Calibration Mode",
                                  PromptButtons::OkCancel) == PromptAnswer::Ok) {
         m_forms.Form6->SetCalibrationMode(1);
-        m_forms.Form6->show();
+        ShowInFront(m_forms.Form6);
     }
 }
 

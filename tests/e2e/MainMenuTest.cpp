@@ -1,7 +1,9 @@
 // The main window's menu and its closing, against the virtual sensor.
 #include "config/TForm2.h"
+#include "dialogs/TForm5.h"
 #include "dialogs/TForm6.h"
 #include "dialogs/TForm7.h"
+#include "reporting/TForm4.h"
 #include "serial/TFrmComms.h"
 #include "tests/e2e/Harness.h"
 #include "tests/support/Pty.h"
@@ -265,4 +267,41 @@ TEST_F(MainMenu, EveryMenuHasUniqueMnemonicsInServiceMode) {
         EXPECT_EQ(QSet<QChar>(keys.begin(), keys.end()).size(), keys.size())
             << menu->title().toStdString() << ": " << keys.toStdString();
     }
+}
+
+// An entry for a window that is open already brings it to the front.
+TEST_F(MainMenu, AnEntryForAnOpenWindowBringsItToTheFront) {
+    options.service = true;
+    Start();
+    const struct {
+        const char* name;
+        QAction* entry;
+        QWidget* window;
+        QWidget* from;    // the window the user was in
+        const char* asks; // a calibration entry asks first
+    } cases[] = {
+        {"Configure", Form1()->EEPROM1, Forms().Form2, Form1(), nullptr},
+        {"About", Form1()->About1, Forms().Form7, Form1(), nullptr},
+        {"LEDs", Form1()->LEDs1, Forms().Form5, Form1(), nullptr},
+        {"Debris Calibration", Form1()->Calibrate2, Forms().Form6, Form1(),
+         "Press OK to enter Debris Calibration Mode"},
+        {"Reporting", Form1()->Graphic1, Forms().Form4, Form1(), nullptr},
+        {"reporting window's Calibrate", Forms().Form4->Calibrate1, Forms().Form6, Forms().Form4,
+         "Press OK to enter Offline Calibration Mode"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int pass = 0; pass < 2; ++pass) { // opening it, then with it open behind
+            c.from->activateWindow();
+            ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == c.from; }, 2000));
+            if (c.asks) {
+                prompts.Expect("Calibration", c.asks, PromptAnswer::Ok);
+            }
+            c.entry->trigger();
+            EXPECT_TRUE(c.window->isVisible());
+            EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == c.window; }, 2000))
+                << "pass " << pass;
+        }
+    }
+    Forms().Form4->close();
 }

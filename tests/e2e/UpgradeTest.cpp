@@ -527,3 +527,47 @@ TEST_F(Upgrade, OtherWindowsTakeNoInputWhileItRunsAndTheirPollsReturnAfterIt) {
         << "its sampling runs again after a good upgrade";
     Forms().Form4->close();
 }
+
+// Whenever the sensor still runs its application after a firmware operation (nothing was
+// sent, or a step started it), the reporting window samples again and rawdata.csv grows; it
+// stays off only while the sensor may sit in its bootloader.
+TEST_F(Upgrade, TheReportingWindowSamplesAgainWheneverTheApplicationRuns) {
+    options.service = true;
+    auto& sensor = Start();
+    Forms().Form4->show();
+    Pump(300);
+    ASSERT_TRUE(Forms().Form4->Timer1->isActive());
+    const std::string refused = WriteHex("refused", "not a hex file\n");
+    const std::string rawPath = m_folder + "/rawdata.csv";
+    const struct {
+        const char* name;
+        QAction* entry;
+        std::string file; // empty: the user cancels the dialog
+        const char* box;  // the error it shows, if any
+        bool samples;     // the reporting window samples afterwards
+    } cases[] = {
+        {"upgrade, no file chosen", Form1()->SensorUpgrade1, "", "Firmware upgrade cancelled",
+         true},
+        {"upgrade, file refused", Form1()->SensorUpgrade1, refused, "Cannot import hex file", true},
+        {"Program step, no file chosen", Form1()->Program1, "", nullptr, true},
+        {"Read Crc step, file refused", Form1()->ReadCrc1, refused, "Cannot import hex file", true},
+        {"Mode: rebooted into the bootloader", Form1()->Mode1, "-", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.file != "-") {
+            prompts.ExpectFile(c.file);
+        }
+        if (c.box) {
+            prompts.Expect("Error", c.box, PromptAnswer::Ok);
+        }
+        c.entry->trigger();
+        EXPECT_TRUE(prompts.AllUsed());
+        EXPECT_EQ(Forms().Form4->Timer1->isActive(), c.samples);
+        const std::size_t before = ReadText(rawPath).size();
+        Pump(2300);
+        EXPECT_EQ(ReadText(rawPath).size() > before, c.samples) << "rawdata.csv";
+    }
+    EXPECT_EQ(sensor.CurrentMode(), sim::Mode::Bootloader);
+    Forms().Form4->Timer1->stop();
+}
