@@ -234,21 +234,50 @@ namespace {
 class Checker {
 public:
     // One line (without its line end). False once the file is refused.
-    bool Line(const std::string& line, bool cut) {
+    bool Line(const std::string& text, bool cut) {
         ++m_line;
+        // Older tools end the file with Ctrl-Z, on a line of its own or on the end-of-file
+        // record's; the reader stops before it either way.
+        std::string line = text;
+        const std::size_t ctrlZ = line.find_last_not_of(kCtrlZ);
+        const bool endsInCtrlZ = ctrlZ != std::string::npos && ctrlZ + 1 < line.size();
+        if (endsInCtrlZ && !m_sawEnd && line[0] == ':') {
+            line.resize(ctrlZ + 1);
+        }
         if (line.empty() || line[0] != ':') {
             if (Blank(line)) {
                 if (!m_sawEnd) {
                     return Refuse("blank line before the end-of-file record");
                 }
-                m_trailing = true;
+                m_trailing = Trailing::Blank;
                 return true;
             }
-            return Refuse("does not begin with ':'");
+            if (!m_sawEnd) {
+                return Refuse("does not begin with ':'");
+            }
+            m_trailing = Trailing::Other; // no record: the reader's end
+            return true;
         }
-        if (m_trailing) {
-            return Refuse("record after a blank line");
+        if (m_trailing != Trailing::None) {
+            return Refuse(m_trailing == Trailing::Blank ? "record after a blank line"
+                                                        : "record after a line that is no record");
         }
+        const bool wasEnd = m_sawEnd;
+        if (!Record(line, cut)) {
+            return false;
+        }
+        if (line.size() != text.size() && m_sawEnd == wasEnd) {
+            // Ctrl-Z belongs after the end-of-file record only.
+            return Refuse("character " + std::to_string(line.size() + 1) + " is not a hex digit");
+        }
+        return true;
+    }
+
+private:
+    static constexpr char kCtrlZ = '\x1a';
+    enum class Trailing { None, Blank, Other };
+
+    bool Record(const std::string& line, bool cut) {
         if (cut) {
             return Refuse("longer than any record");
         }
@@ -330,6 +359,7 @@ public:
         return true;
     }
 
+public:
     HexCheck Finish() {
         if (m_result.problem.empty()) {
             const int last = std::max(m_line, 1);
@@ -361,7 +391,7 @@ private:
     int m_records = 0;
     int m_dataRecords = 0;
     bool m_sawEnd = false;
-    bool m_trailing = false;
+    Trailing m_trailing = Trailing::None;
     std::uint32_t m_segmentBase = 0;
     std::uint32_t m_linearBase = 0;
 };
