@@ -235,6 +235,15 @@ AxisRange NiceAxisRange(double low, double high) {
     return {std::floor(low / step) * step, std::ceil(high / step) * step, step};
 }
 
+int TimeAxisStep(int span) {
+    for (const int step : {1, 2, 5, 10, 15, 20}) {
+        if (span / step <= 6) {
+            return step;
+        }
+    }
+    return 30;
+}
+
 SampleResult TakeRawSample(SensorLink& link, RawDataFiles& files, double seconds,
                            RawDataRecord& record) {
     files.log.Write(LogTimePiece(seconds));

@@ -131,6 +131,10 @@ struct AxisRange {
 };
 AxisRange NiceAxisRange(double low, double high);
 
+// The time axis's label step over 0 .. `span` seconds: whole seconds (1, 2, 5, 10, 15, 20 or
+// 30), each label once, at most seven labels.
+int TimeAxisStep(int span);
+
 // ---- One sample ----------------------------------------------------------------------------
 
 enum class SampleResult { NoReply, Malformed, Good };

@@ -174,6 +174,17 @@ TEST(ChartAxis, NiceRangesHoldTheDataWithRoundEnds) {
     }
 }
 
+TEST(ChartAxis, TheTimeAxisLabelsWholeSecondsEachOnce) {
+    const struct {
+        int span, step;
+    } cases[] = {{1, 1},   {3, 1},   {6, 1},   {7, 2},   {13, 2},   {14, 5},  {34, 5},
+                 {35, 10}, {60, 10}, {69, 10}, {70, 15}, {120, 20}, {200, 30}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(TimeAxisStep(c.span), c.step) << c.span;
+        EXPECT_LE(c.span / c.step + 1, 7) << "at most seven labels";
+    }
+}
+
 // Three ticks against a scripted sensor: what each file holds afterwards, and that it is
 // on disk before the files are closed.
 TEST(RawSample, EachOutcomeWritesItsPiecesAndFlushes) {
