@@ -174,6 +174,13 @@ TForm2::TForm2(AppForms& forms, QWidget* parent)
     for (QLineEdit* e : findChildren<QLineEdit*>()) {
         e->installEventFilter(this); // spin edits' own line edits included
     }
+    // Editors made later (a table cell's) get the filter when they take the focus, so that
+    // the Scaling shortcuts reach the window from them too.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now && isAncestorOf(now)) {
+            now->installEventFilter(this); // once: a second install replaces the first
+        }
+    });
 }
 
 TForm2::~TForm2() = default;
@@ -281,6 +288,8 @@ bool TForm2::RunHandler(std::string_view handler) {
         {"Button85Click", &TForm2::Button85Click},
         {"Coarse1Click", &TForm2::Coarse1Click},
         {"Fine1Click", &TForm2::Fine1Click},
+        {"Button94Click", &TForm2::Button94Click},
+        {"Button95Click", &TForm2::Button95Click},
         {"Apply1Click", &TForm2::Apply1Click},
         {"Button46Click", &TForm2::Button46Click},
         {"Defaults1Click", &TForm2::Defaults1Click},
@@ -438,12 +447,20 @@ void TForm2::Button90Click() {
     RunCalibration(*CalibrationByHandler("Button90Click"));
 }
 
+void TForm2::Button94Click() {
+    RunCalibration(*CalibrationByHandler("Button94Click"));
+}
+
+void TForm2::Button95Click() {
+    RunCalibration(*CalibrationByHandler("Button95Click"));
+}
+
 void TForm2::Coarse1Click() {
-    RunCalibration(*CalibrationByHandler("Coarse1Click"));
+    Button94Click();
 }
 
 void TForm2::Fine1Click() {
-    RunCalibration(*CalibrationByHandler("Fine1Click"));
+    Button95Click();
 }
 
 void TForm2::Step(QLineEdit* box, int direction) {

@@ -72,8 +72,10 @@ public:
     void Button87Click(); // Step 2 "Full Scale Coarse": "cc"
     void Button88Click(); // Step 3 "Full Scale Fine": "cf"
     void Button90Click(); // Oil page "Set Oil Status Reference": "cd"
-    void Coarse1Click();  // Scaling > Coarse: "co"
-    void Fine1Click();    // Scaling > Fine: "cp"
+    void Coarse1Click();  // Scaling > Coarse: runs Button94Click
+    void Fine1Click();    // Scaling > Fine: runs Button95Click
+    void Button94Click(); // coarse scaling: "co"
+    void Button95Click(); // fine scaling: "cp"
     // The trim spin buttons: one step of the box's number (nothing is written).
     void StepUp(QLineEdit* box);
     void StepDown(QLineEdit* box);

@@ -19,8 +19,9 @@ constexpr std::array<CalibrationCommand, 6> kCalibrations{{
     {"Button87Click", "Button87", "cc", true, {"Button3", nullptr}, nullptr},
     {"Button88Click", "Button88", "cf", true, {"Button7", nullptr}, nullptr},
     {"Button90Click", "Button90", "cd", true, {"Button9", nullptr}, nullptr},
-    {"Coarse1Click", "Coarse1", "co", true, {"Button97", nullptr}, "Ctrl+C"},
-    {"Fine1Click", "Fine1", "cp", true, {"Button101", nullptr}, "Ctrl+F"},
+    // The scaling actions, reached from the Scaling menu's Coarse1 and Fine1.
+    {"Button94Click", "Coarse1", "co", true, {"Button97", nullptr}, "Ctrl+C"},
+    {"Button95Click", "Fine1", "cp", true, {"Button101", nullptr}, "Ctrl+F"},
 }};
 
 constexpr std::array<TrimSpin, 8> kTrimSpins{{

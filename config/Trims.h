@@ -23,7 +23,7 @@ namespace quellon {
 // One calibration command: sent with SendAcknowledged, then the trims it changed are read
 // back into their boxes, acknowledged or not.
 struct CalibrationCommand {
-    const char* handler; // "Button89Click", "Coarse1Click"
+    const char* handler; // "Button89Click", "Button94Click"
     const char* control; // "Button89", or the menu item "Coarse1"
     const char* command; // "cn"
     bool pauseAfterSend; // 50 ms between the send and the read-back (not for Zero/Tare)

@@ -50,8 +50,8 @@ TEST(Calibration, StopsTheReadoutSendsAcknowledgedWaitsAndReadsBack) {
         {"Button87Click", true, true, {"R 0004 02"}},
         {"Button88Click", true, true, {"R 0006 02"}},
         {"Button90Click", true, true, {"R 0022 02"}},
-        {"Coarse1Click", true, true, {"R 003e 02"}},
-        {"Fine1Click", true, true, {"R 0040 02"}},
+        {"Button94Click", true, true, {"R 003e 02"}},
+        {"Button95Click", true, true, {"R 0040 02"}},
         {"Button87Click", false, true, {"R 0004 02"}}, // not acknowledged: still read back
     };
     ASSERT_EQ(CalibrationCommands().size(), 6u);

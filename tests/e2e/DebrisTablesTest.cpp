@@ -180,6 +180,8 @@ TEST_F(DebrisTables, CalibrationCommandsReadBackWhatTheSensorTook) {
         {"Button90Click", false, {"cd", "R 0022 02"}, {{"Edit5", "777"}}, 100},
         {"Coarse1Click", false, {"co", "R 003e 02"}, {{"Edit42", "500"}}, 100},
         {"Fine1Click", false, {"cp", "R 0040 02"}, {{"Edit44", "500"}}, 100},
+        {"Button94Click", false, {"co", "R 003e 02"}, {{"Edit42", "500"}}, 100},
+        {"Button95Click", false, {"cp", "R 0040 02"}, {{"Edit44", "500"}}, 100},
         // Not acknowledged: four attempts, one box, and the boxes still show the sensor.
         {"Button87Click", true, {"cc", "cc", "cc", "cc", "R 0004 02"}, {{"Edit2", "1000"}}, 100},
     };
@@ -703,5 +705,45 @@ TEST_F(DebrisTables, NoOtherActionStartsInsideATableReadOrSet) {
         EXPECT_TRUE(F2()->PageControl1->tabBar()->isEnabled()) << c.handler;
         ExpectRestored(c.handler);
         F2()->cbCoarseChannel->setChecked(false);
+    }
+}
+
+// Ctrl+C and Ctrl+F are the Scaling entries in a table cell's editor too, which exists only
+// once the user starts editing.
+TEST_F(DebrisTables, ScalingShortcutsActWhileATableCellIsBeingEdited) {
+    options.service = true;
+    auto& sensor = Start();
+    const struct {
+        TableId table;
+        Qt::Key key;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {TableId::Correction, Qt::Key_C, {"co", "R 003e 02"}},
+        {TableId::Linearisation, Qt::Key_F, {"cp", "R 0040 02"}},
+    };
+    for (const auto& c : cases) {
+        QTableWidget* grid = Grid(c.table);
+        for (int i = 0; i < F2()->PageControl1->count(); ++i) {
+            if (F2()->PageControl1->widget(i)->isAncestorOf(grid)) {
+                F2()->PageControl1->setCurrentIndex(i);
+            }
+        }
+        ASSERT_TRUE(Activate(F2()));
+        SetCell(c.table, 2, 1, "12");
+        grid->setCurrentCell(2, 1);
+        grid->editItem(grid->item(2, 1));
+        QWidget* editor = nullptr;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                editor = QApplication::focusWidget();
+                return editor && grid->isAncestorOf(editor) && qobject_cast<QLineEdit*>(editor);
+            },
+            3000));
+        sensor.ClearLog();
+        QTest::keyClick(editor, c.key, Qt::ControlModifier);
+        EXPECT_EQ(Commands(sensor), c.sent);
+        F2()->Timer1->stop();
+        Form1()->StopPoll();
+        grid->closePersistentEditor(grid->item(2, 1));
     }
 }
