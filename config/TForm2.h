@@ -215,7 +215,7 @@ private:
     void Register(QObject* object, const char* name);
     void ApplyDesignVisibility();
 
-    // Behaviour (TForm2.cpp).
+    // Behaviour (TForm2.cpp, TForm2Tables.cpp, TForm2Features.cpp, TForm2LifeCycle.cpp).
     void ShowResult(const ParameterRow& row, const DisplayResult& result);
     void ShowEntry(QWidget* control, const EntryResult& result);
     void RunActionSteps(const SingleCommandAction& action);

@@ -1,7 +1,8 @@
 #pragma once
 // Inside the virtual sensor: the state that the sensor's thread and the API share, guarded
-// by one mutex. Transport and pacing live in VirtualSensor.cpp, the application firmware in
-// Application.cpp, the bootloader in Bootloader.cpp.
+// by one mutex. The replies and the API live in VirtualSensor.cpp, the line's receive timing
+// and paced sending in SensorLine.cpp, the application firmware in Application.cpp, the
+// bootloader in Bootloader.cpp.
 #include "sim/BootFrameAssembler.h"
 #include "sim/BootloaderImage.h"
 #include "sim/SensorMemory.h"
@@ -133,6 +134,9 @@ struct VirtualSensor::Impl {
     // Periodic work of the application (run time, log temperatures).
     void AdvanceApplication(double now);
 };
+
+// The sensor's thread on the pseudo-terminal, until stopRequested (SensorLine.cpp, POSIX only).
+void RunLine(VirtualSensor::Impl& s);
 
 std::string Printable(const std::vector<std::uint8_t>& bytes);
 std::string Hex(const std::vector<std::uint8_t>& bytes);
