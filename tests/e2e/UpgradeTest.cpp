@@ -12,12 +12,16 @@
 #include "tests/support/SensorHelpers.h"
 
 #include <QAction>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QTest>
+#include <QWindow>
 
+#include "common/QtUserPrompts.h"
 #include "common/TGauge.h"
 
 #include <cstring>
@@ -570,4 +574,76 @@ TEST_F(Upgrade, TheReportingWindowSamplesAgainWheneverTheApplicationRuns) {
     }
     EXPECT_EQ(sensor.CurrentMode(), sim::Mode::Bootloader);
     Forms().Form4->Timer1->stop();
+}
+
+// Qt's own file dialog during Sensor Upgrade, while the upgrade holds the other windows'
+// input: a path typed into "File name" arrives whole, though from the first "/" on the keys
+// go to the completer's list, a window of its own.
+TEST_F(Upgrade, APathTypedIntoTheFileDialogArrivesWholeWhileItsCompleterShows) {
+    Start();
+    const std::string folder = m_folder + "/typed/firmware";
+    std::filesystem::create_directories(folder);
+    const std::string path = folder + "/new.hex";
+    ASSERT_TRUE(WriteTextFile(path, "not a hex file\n")); // refused: nothing is sent
+    struct DialogPrompts final : UserPrompts {
+        explicit DialogPrompts(UserPrompts& boxes) : boxes(boxes) {}
+        PromptAnswer Message(const std::string& caption, const std::string& text,
+                             PromptButtons buttons, const std::string& details) override {
+            return boxes.Message(caption, text, buttons, details);
+        }
+        std::string OpenFileName(const std::string& caption, const std::string& filter) override {
+            chosen = real.OpenFileName(caption, filter);
+            return chosen;
+        }
+        std::string SaveFileName(const std::string&, const std::string&) override { return {}; }
+        UserPrompts& boxes;
+        QtUserPrompts real;
+        std::string chosen;
+    } dialogs(prompts);
+    Forms().Prompts = &dialogs;
+    prompts.Expect("Error", "Cannot import hex file", PromptAnswer::Ok);
+    bool completerShown = false;
+    bool typed = false;
+    QTimer user;
+    user.setInterval(20);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (typed || !dialog || !dialog->isVisible()) {
+            return;
+        }
+        typed = true;
+        // The user's keys go to the window they look at: the dialog, its "File name" field.
+        dialog->activateWindow();
+        EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == dialog; }, 2000));
+        QWindow* window = dialog->windowHandle();
+        for (const char ch : path) {
+            QTest::keyClick(window, ch);
+            // The file system model fills the completer from a thread of its own.
+            for (int i = 0; i < 20 && !QApplication::activePopupWidget(); ++i) {
+                Pump(5);
+            }
+            completerShown = completerShown || QApplication::activePopupWidget() != nullptr;
+        }
+        if (const char* shots = std::getenv("QUELLON_SCREENSHOTS")) {
+            dialog->grab().save(QString::fromUtf8(shots) + "/upgrade-file-dialog.png");
+        }
+        QTest::keyClick(window, Qt::Key_Return);
+        if (dialog->isVisible()) {
+            QTest::keyClick(window, Qt::Key_Return); // the first closed the completer's list
+        }
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "the dialog stayed open; its file name reads \""
+                          << dialog->findChild<QLineEdit*>("fileNameEdit")->text().toStdString()
+                          << "\"";
+            dialog->reject();
+        }
+    });
+    user.start();
+    Form1()->SensorUpgrade1->trigger();
+    user.stop();
+    Forms().Prompts = &prompts;
+    EXPECT_TRUE(typed);
+    EXPECT_TRUE(completerShown) << "the completer's list never opened";
+    EXPECT_EQ(dialogs.chosen, path);
+    EXPECT_EQ(Form1()->LastUpgradeResult(), UpgradeResult::BadFile);
 }
