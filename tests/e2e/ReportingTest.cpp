@@ -7,11 +7,13 @@
 #include "tests/support/FakeResponder.h"
 
 #include <QAction>
+#include <QChartView>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QValueAxis>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -201,7 +203,40 @@ TEST_F(Reporting, SeriesGrowToSixtyOnePointsThenScroll) {
         }
         ASSERT_EQ(Lines(ReadText(rawPath)).size(), 2 + records);
     };
-    sampleUntil(61);
+    // The time axis's labels ("%d") over the samples so far: each a whole second, each once.
+    auto expectWholeSeconds = [&](std::size_t records) {
+        for (QChartView* view : F4()->findChildren<QChartView*>()) {
+            for (QAbstractAxis* a : view->chart()->axes(Qt::Horizontal)) {
+                const auto* x = qobject_cast<QValueAxis*>(a);
+                if (!x || !x->isVisible()) {
+                    continue;
+                }
+                std::vector<double> ticks;
+                if (x->tickType() == QValueAxis::TicksDynamic) {
+                    for (double t = x->tickAnchor(); t <= x->max() + 1e-9; t += x->tickInterval()) {
+                        ticks.push_back(t);
+                    }
+                } else {
+                    for (int i = 0; i < x->tickCount(); ++i) {
+                        ticks.push_back(x->min() +
+                                        i * (x->max() - x->min()) / (x->tickCount() - 1));
+                    }
+                }
+                EXPECT_DOUBLE_EQ(x->max(),
+                                 static_cast<double>(std::max<std::size_t>(records, 2) - 1));
+                EXPECT_GE(ticks.size(), 2u);
+                EXPECT_LE(ticks.size(), 7u);
+                for (std::size_t i = 0; i < ticks.size(); ++i) {
+                    EXPECT_DOUBLE_EQ(ticks[i], std::trunc(ticks[i]))
+                        << records << " samples: tick " << ticks[i] << " labelled as a second";
+                }
+            }
+        }
+    };
+    for (const std::size_t records : {2, 4, 9, 61}) {
+        sampleUntil(records);
+        expectWholeSeconds(records);
+    }
     std::vector<double> secondBefore;
     for (QLineSeries* s : AllSeries()) {
         ASSERT_EQ(s->count(), 61) << s->objectName().toStdString();
