@@ -50,7 +50,8 @@ bool CommandExchange::Collect(TCommsThread* channel, char* buffer, int capacity,
         return false;
     }
     int n = static_cast<std::int16_t>(channel->ReceivedCount());
-    while (n < length && budget > 0) {
+    // A port whose device has gone answers nothing more: no budget is waited out on it.
+    while (n < length && budget > 0 && !channel->IsGone()) {
         --budget;
         WaitMs(kPollMs);
         n = static_cast<std::int16_t>(channel->ReceivedCount());

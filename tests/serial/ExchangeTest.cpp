@@ -194,6 +194,27 @@ TEST_F(ExchangeFixture, SecondPortIsWrittenSlowlyAndItsReplyIsNotClearedFirst) {
     EXPECT_TRUE(pty.Receive(30ms).empty()) << "nothing went to the sensor's port";
 }
 
+// Once the channel knows that its device has gone, a wait fails at once instead of waiting
+// out its budget (here ten seconds); what arrived before still counts.
+TEST_F(ExchangeFixture, AWaitOnAPortWhoseDeviceHasGoneEndsAtOnce) {
+    pty.Send("0123");
+    std::this_thread::sleep_for(50ms);
+    pty.HangUp();
+    TCommsThread* channel = ports.SensorChannel();
+    for (int i = 0; i < 200 && !channel->IsGone(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(channel->IsGone());
+    char buf[64] = {};
+    int count = -1;
+    const auto t0 = steady_clock::now();
+    EXPECT_FALSE(exchange.WaitReply(buf, sizeof buf, 26, 1000, count));
+    EXPECT_FALSE(exchange.WaitReplyWithProgress(buf, sizeof buf, 26, 1000, count));
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 2000)
+        << "two budgets of ten seconds were waited out";
+    EXPECT_EQ(count, 4);
+}
+
 TEST_F(ExchangeFixture, NoChannelMeansNoWriteAndNoHang) {
     ports.m_comnum = PortTable::kNoPort;
     exchange.SendCommand("A");
