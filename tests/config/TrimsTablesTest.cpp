@@ -156,3 +156,64 @@ TEST(Tables, CellTextsConvertAsWholeIntegers) {
     EXPECT_EQ(BadCellMessage(lin, BadCell{5, 2, "--"}),
               "'--' is not a valid integer value (row 6, Fine Difference)");
 }
+
+// A table's bar as the log sees it: its range when shown, its steps, its hiding.
+class LoggedProgress : public TableProgress {
+public:
+    explicit LoggedProgress(EventLog& log) : m_log(log) {}
+    void Begin(int maximum) override { m_log.Add("bar 0.." + std::to_string(maximum)); }
+    void Step() override { ++steps; }
+    void End() override { m_log.Add("bar hidden"); }
+    void Cell(int, int, const std::string&) override {}
+    int steps = 0;
+
+private:
+    EventLog& m_log;
+};
+
+TEST(Tables, ReadAndSetStopThePollAndSettleBeforeTheFirstExchangeOfEightyCells) {
+    struct Case {
+        TableId table;
+        bool set;
+        const char* first; // the first command on the wire
+    } cases[] = {
+        {TableId::Correction, false, "R 0800 02"},
+        {TableId::Linearisation, false, "R 0a00 02"},
+        {TableId::Correction, true, "W 0800 00"},
+        {TableId::Linearisation, true, "W 0a00 00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first);
+        EventLog log;
+        FakeSensorLink link(log);
+        FakePollTimer main(log);
+        ScriptedPrompts prompts;
+        MemoryAccess memory(link, main, [&log](int ms) { log.Add("wait " + std::to_string(ms)); });
+        LoggedProgress progress(log);
+        const TableInfo& t = TableOf(c.table);
+        TableTexts texts;
+        for (int col = 0; col < kTableColumns; ++col) {
+            for (int r = 0; r < kTableRows; ++r) {
+                texts[static_cast<std::size_t>(r)][static_cast<std::size_t>(col)] = "0";
+                if (c.set) {
+                    link.Reply(WriteReply());
+                    link.Reply(WriteReply());
+                } else {
+                    link.Reply(WordReply(static_cast<unsigned>(CellAddress(t, col, r)), 0));
+                }
+            }
+        }
+        if (c.set) {
+            EXPECT_EQ(SetTable(memory, t, texts, progress, prompts).written, kTableCells);
+        } else {
+            EXPECT_EQ(ReadTable(memory, t, progress).failed, 0);
+        }
+        ASSERT_GE(log.events.size(), 6u);
+        EXPECT_EQ(std::vector<std::string>(log.events.begin(), log.events.begin() + 4),
+                  (std::vector<std::string>{"stop", "wait 50", "bar 0..80",
+                                            std::string("send ") + c.first}));
+        EXPECT_EQ(progress.steps, 80) << "one step a cell: the bar ends full";
+        EXPECT_EQ(std::vector<std::string>(log.events.end() - 2, log.events.end()),
+                  (std::vector<std::string>{"bar hidden", "start"}));
+    }
+}

@@ -44,23 +44,48 @@ TEST(LedTest, SpinEditTextIsClampedAndNonNumbersReadAsTheMinimum) {
     }
 }
 
-TEST(Calibration, TransitionsOfSetAndNext) {
+TEST(Calibration, TransitionsAndTextsOfEveryStepInBothModes) {
+    const char* const kNext = "\n\nPress Next to use current setting";
+    const std::string fine =
+        std::string("To set full scale for the fine channel\nPut sample debris "
+                    "against end of sensor and press Set") +
+        kNext;
+    const std::string coarse = std::string("To set full scale for the coarse channel\nPut sample "
+                                           "debris against end of sensor and press Set") +
+                               kNext;
+    const std::string dielectric =
+        std::string("To set a reference dielectric\nImmerse sensor in liquid and press Set") +
+        kNext;
     struct Case {
         int mode, step, afterSet, afterNext;
-    } cases[] = {{DebrisCalibration, 0, 1, 2}, {DebrisCalibration, 1, 2, 2},
-                 {DebrisCalibration, 2, 3, 3}, {DebrisCalibration, 3, 5, 4},
-                 {DebrisCalibration, 4, 5, 5}, {ZeroCalibration, 0, 1, 5},
-                 {ZeroCalibration, 1, 5, 5}};
+        std::string text; // empty: finished, no text
+    } cases[] = {
+        {DebrisCalibration, 0, 1, 2,
+         std::string("To start debris calibration\nRemove debris from sensor and press Set") +
+             kNext},
+        {DebrisCalibration, 1, 2, 2,
+         std::string("Setting no debris level\nPress Set to confirm new level") + kNext},
+        {DebrisCalibration, 2, 3, 3, fine},
+        {DebrisCalibration, 3, 5, 4, coarse},
+        {DebrisCalibration, 4, 5, 5, dielectric},
+        {DebrisCalibration, 5, 5, 5, ""},
+        {ZeroCalibration, 0, 1, 5,
+         std::string("To start zero calibration\nInstall sensor and press Set") + kNext},
+        {ZeroCalibration, 1, 5, 5,
+         std::string("Setting zero level\nPress Set to zero sensor") + kNext},
+        {ZeroCalibration, 2, 3, 3, fine},
+        {ZeroCalibration, 3, 5, 4, coarse},
+        {ZeroCalibration, 4, 5, 5, dielectric},
+        {ZeroCalibration, 5, 5, 5, ""},
+    };
     for (const auto& c : cases) {
-        EXPECT_EQ(StepAfterSet(c.mode, c.step), c.afterSet) << c.mode << "/" << c.step;
-        EXPECT_EQ(StepAfterNext(c.mode, c.step), c.afterNext) << c.mode << "/" << c.step;
+        if (c.step < kCalibrationFinished) {
+            EXPECT_EQ(StepAfterSet(c.mode, c.step), c.afterSet) << c.mode << "/" << c.step;
+            EXPECT_EQ(StepAfterNext(c.mode, c.step), c.afterNext) << c.mode << "/" << c.step;
+        }
+        const char* text = CalibrationStepText(c.mode, c.step);
+        EXPECT_EQ(text ? std::string(text) : std::string(), c.text) << c.mode << "/" << c.step;
     }
-    EXPECT_EQ(std::string(CalibrationStepText(ZeroCalibration, 1)),
-              "Setting zero level\nPress Set to zero sensor\n\nPress Next to use current setting");
-    EXPECT_EQ(std::string(CalibrationStepText(DebrisCalibration, 0)),
-              "To start debris calibration\nRemove debris from sensor and press Set\n\nPress Next "
-              "to use current setting");
-    EXPECT_EQ(CalibrationStepText(DebrisCalibration, 5), nullptr);
 }
 
 // Each session: the buttons pressed and the replies given, and what goes out.

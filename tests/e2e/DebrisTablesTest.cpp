@@ -143,6 +143,8 @@ protected:
     // After a table Read or Set the bar is hidden and the main poll runs again.
     void ExpectRestored(const char* what) {
         EXPECT_FALSE(F2()->pbEEPROM->isVisible()) << what;
+        EXPECT_EQ(F2()->pbEEPROM->minimum(), 0) << what;
+        EXPECT_EQ(F2()->pbEEPROM->maximum(), 80) << what << ": one step a cell";
         EXPECT_TRUE(Form1()->Timer1->isActive()) << what;
         Form1()->StopPoll();
     }
@@ -256,6 +258,7 @@ TEST_F(DebrisTables, SpinButtonsStepTheBoxAndWriteNothing) {
             EXPECT_EQ(b->autoRepeatInterval(), 100) << "then every 100 ms";
         }
     }
+    EXPECT_EQ(F2()->SpinTimer->interval(), 200) << "a step within 200 ms of the last is quick";
     struct Step {
         const char* button; // "CSpinButton1Up"
         bool slow;          // more than 200 ms after the previous step
@@ -398,8 +401,42 @@ TEST_F(DebrisTables, LiveReadoutShowsAGoodRecordAndIgnoresABadOne) {
         EXPECT_EQ(F2()->Edit40->palette().color(QPalette::Base), c.oilColour) << c.name;
         EXPECT_EQ(traceAdded, c.trace) << c.name;
     }
+    // Each status bit alone: only bits 1 and 2 (the oil thresholds) turn the box red. The Oil
+    // Status is truncated, also where the scaled value's fraction is .5 or more.
+    const struct {
+        unsigned oil, status;
+        const char* shown;
+        QColor colour;
+    } bits[] = {{0x001, 0x01, "0", kGreen},    {0x003, 0x02, "2", kRed},       // 0.98, 2.93
+                {0x00A, 0x04, "9", kRed},      {0x014, 0x08, "19", kGreen},    // 9.77, 19.53
+                {0x201, 0x10, "500", kGreen},  {0x401, 0x20, "1000", kGreen},  // 500.98, 1000.98
+                {0x40A, 0x40, "1009", kGreen}, {0x80A, 0x80, "2009", kGreen}}; // 1009.77, 2009.77
+    for (const auto& b : bits) {
+        fake.Answer("a", record(0x10, 0x10, b.oil, b.status));
+        F2()->Edit40->setText("unchanged");
+        F2()->Button84Click();
+        EXPECT_EQ(F2()->Edit40->text(), b.shown) << b.oil;
+        EXPECT_EQ(F2()->Edit40->palette().color(QPalette::Base), b.colour) << b.status;
+    }
     F2()->hide(); // no closing session: the peer does not answer "ce"
     fake.Stop();
+}
+
+TEST_F(DebrisTables, LiveReadoutTakesAReplyLateWithinItsBudget) {
+    auto& sensor = Start();
+    const struct {
+        const char* faults;
+        std::uint32_t oil;
+        const char* shown;
+    } cases[] = {{"late=300", 0x200, "500"}, {"late=700", 0x300, "750"}}; // the budget: 1 s
+    for (const auto& c : cases) {
+        ASSERT_TRUE(sensor.SetFaults(c.faults));
+        sensor.PinLive(sim::Field::Dielectric, c.oil);
+        F2()->Edit40->setText("unchanged");
+        F2()->Button84Click();
+        EXPECT_EQ(F2()->Edit40->text(), c.shown) << c.faults;
+    }
+    ASSERT_TRUE(sensor.SetFaults(""));
 }
 
 // ---- Sensor Type clicks that must not write ------------------------------------------------

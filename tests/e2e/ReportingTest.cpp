@@ -189,6 +189,93 @@ TEST_F(Reporting, BoxesChartsAndBothFilesCarryTheRecordsValues) {
     EXPECT_EQ(raw[0], "");
     EXPECT_EQ(raw[1], kRawHeader);
     EXPECT_EQ(Lines(ReadText(logPath))[0], kLogHeader);
+
+    // Every field at once, each with a value of its own: each to its box, and to its series in
+    // the series' colour, inside the chart's range (the percentages on a fixed 0 to 100).
+    const QColor red(0xFF, 0, 0);
+    const QColor green(0, 0x80, 0);
+    TForm4* f = F4();
+    const struct Field {
+        sim::Field field;
+        std::uint32_t value;
+        QLineEdit* box;
+        const char* shown;
+        QLineSeries* series; // none for the raw temperatures and the status
+        QColor colour;
+        double charted;
+    } fields[] = {
+        {sim::Field::CoarsePercent, 0x42, f->Edit7, "66", f->Series1, red, 66},
+        {sim::Field::FinePercent, 0x17, f->Edit10, "23", f->Series2, green, 23},
+        {sim::Field::Dielectric, 0x201, f->Edit13, "500", f->LineSeries7, red, 500},
+        {sim::Field::RawInt, 0x123, f->Edit1, "291", nullptr, {}, 0},
+        {sim::Field::RawExt, 0x456, f->Edit3, "1110", nullptr, {}, 0},
+        {sim::Field::IntC, 0x190, f->Edit2, "25.00", f->LineSeries5, red, 25},
+        {sim::Field::ExtC, 0xFFE8, f->Edit4, "-1.50", f->LineSeries6, green, -1.5},
+        {sim::Field::DebrisRefQ, 0x1111, f->Edit5, "4369", f->LineSeries1, red, 4369},
+        {sim::Field::DebrisQ, 0x2222, f->Edit6, "8738", f->LineSeries2, green, 8738},
+        {sim::Field::DebrisRefCount, 0x333, f->Edit8, "819", f->LineSeries3, red, 819},
+        {sim::Field::DebrisCount, 0x444, f->Edit9, "1092", f->LineSeries4, green, 1092},
+        {sim::Field::OilRefCount, 0x555, f->Edit11, "1365", f->LineSeries9, red, 1365},
+        {sim::Field::OilCount, 0x666, f->Edit12, "1638", f->LineSeries10, green, 1638},
+        {sim::Field::CalibratedCoarse, 0xFFF0, f->Edit15, "-16", f->LineSeries8, red, -16},
+        {sim::Field::CorrectionCoarse, 0x77, f->Edit16, "119", f->LineSeries12, red, 119},
+        {sim::Field::CalibratedFine, 0x88, f->Edit17, "136", f->LineSeries11, green, 136},
+        {sim::Field::CorrectionFine, 0xFFFE, f->Edit18, "-2", f->LineSeries13, green, -2},
+        {sim::Field::Status, 0x5A, f->Edit14, "5a", nullptr, {}, 0},
+    };
+    sensor.UnpinAll();
+    for (const Field& c : fields) {
+        sensor.PinLive(c.field, c.value);
+    }
+    GoodSample();
+    for (const Field& c : fields) {
+        EXPECT_EQ(c.box->text().toStdString(), c.shown) << c.box->objectName().toStdString();
+        if (!c.series) {
+            continue;
+        }
+        const std::string name = c.series->objectName().toStdString();
+        ASSERT_GT(c.series->count(), 0) << name;
+        EXPECT_DOUBLE_EQ(c.series->at(c.series->count() - 1).y(), c.charted) << name;
+        EXPECT_EQ(c.series->pen().color(), c.colour) << name;
+        const auto axes = c.series->attachedAxes();
+        const auto y = std::find_if(axes.begin(), axes.end(), [](const QAbstractAxis* a) {
+            return a->orientation() == Qt::Vertical;
+        });
+        ASSERT_NE(y, axes.end()) << name;
+        const auto* range = qobject_cast<const QValueAxis*>(*y);
+        ASSERT_NE(range, nullptr) << name;
+        if (c.series == f->Series1 || c.series == f->Series2) {
+            EXPECT_EQ(range->min(), 0) << name;
+            EXPECT_EQ(range->max(), 100) << name;
+        } else {
+            EXPECT_LE(range->min(), c.charted) << name;
+            EXPECT_GE(range->max(), c.charted) << name;
+        }
+    }
+    // Both files count their time from the showing of the window, not from the epoch.
+    for (const std::string& path : {rawPath, logPath}) {
+        const double seconds = std::stod(Columns(Lines(ReadText(path)).back())[0]);
+        EXPECT_GE(seconds, 0) << path;
+        EXPECT_LT(seconds, 120) << path;
+    }
+}
+
+TEST_F(Reporting, PauseStopsSamplingAndPlayResumesIt) {
+    StartSensor();
+    ShowWindow(false);
+    GoodSample();
+    const int points = F4()->Series1->count();
+    F4()->Timer1->start(); // sampling as after the showing
+    const struct {
+        bool sampling;
+        const char* caption;
+    } presses[] = {{false, "Play"}, {true, "Pause"}, {false, "Play"}};
+    for (const auto& p : presses) {
+        F4()->Button2->click();
+        EXPECT_EQ(F4()->Timer1->isActive(), p.sampling) << p.caption;
+        EXPECT_EQ(F4()->Button2->text(), p.caption);
+        EXPECT_EQ(F4()->Series1->count(), points) << "pausing keeps the charts";
+    }
 }
 
 TEST_F(Reporting, SeriesGrowToSixtyOnePointsThenScroll) {

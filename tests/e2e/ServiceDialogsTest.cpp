@@ -3,6 +3,7 @@
 #include "dialogs/TForm6.h"
 #include "dialogs/TForm7.h"
 #include "dialogs/TSpinEdit.h"
+#include "reporting/TForm4.h"
 #include "tests/e2e/Harness.h"
 
 #include <QAction>
@@ -64,7 +65,8 @@ TEST_F(ServiceDialogs, LedTestSendsTheTypedBankLedAndColour) {
     } cases[] = {{"2", "9", "0", f->Button2, "p 1d", 2, 9},
                  {"0", "0", "0", f->Button1, "o 0 0", 0, 0},
                  {"1", "5", "7", f->Button1, "o f 7", 1, 5},
-                 {"abc", "25", "3", f->Button1, "o 9 3", 0, 9}};
+                 {"abc", "25", "3", f->Button1, "o 9 3", 0, 9},
+                 {"3", "0", "1", f->Button1, "o 14 1", 2, 0}}; // two is the last bank
     for (const auto& c : cases) {
         sensor.ClearLog();
         for (auto [spin, text] : {std::pair{f->csBank, c.bank}, std::pair{f->csBankLed, c.led},
@@ -85,25 +87,44 @@ TEST_F(ServiceDialogs, LedTestSendsTheTypedBankLedAndColour) {
 TEST_F(ServiceDialogs, CalibrationSessionsOnTheWire) {
     auto& sensor = Start();
     TForm6* f = Forms().Form6;
+    TForm4* reporting = Forms().Form4;
+    // Each entry opens the dialog in its own mode: debris calibration takes four steps, zero
+    // calibration two.
     struct Case {
         QAction* entry;
         const char* confirmation;
+        int mode;
         std::string presses;
         std::vector<std::string> commands;
     } cases[] = {{Form1()->Calibrate2,
                   "Press OK to enter Debris Calibration Mode",
+                  DebrisCalibration,
                   "SSSS",
                   {"cs", "cy", "cz", "cf", "cc", "ce"}},
                  {Form1()->InlineCalibration1,
                   "Press OK to enter Zero Calibration Mode",
+                  ZeroCalibration,
+                  "SS",
+                  {"cs", "cy", "cz", "ce"}},
+                 {reporting->Calibrate1,
+                  "Press OK to enter Offline Calibration Mode",
+                  DebrisCalibration,
+                  "SSSS",
+                  {"cs", "cy", "cz", "cf", "cc", "ce"}},
+                 {reporting->InlineCalibrate1,
+                  "Press OK to enter Inline Calibration Mode",
+                  ZeroCalibration,
                   "SS",
                   {"cs", "cy", "cz", "ce"}}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.confirmation);
         sensor.ClearLog();
         prompts.Expect("Calibration", c.confirmation, PromptAnswer::Ok);
         prompts.Expect("Success", "Calibration finished\n\nPress OK to exit", PromptAnswer::Ok);
         c.entry->trigger();
         ASSERT_TRUE(f->isVisible());
+        EXPECT_EQ(f->CalibrationMode, c.mode);
+        EXPECT_EQ(f->Label1->text().toStdString(), CalibrationStepText(c.mode, 0));
         for (char p : c.presses) {
             QTest::mouseClick(p == 'S' ? f->Button1 : f->Button2, Qt::LeftButton);
         }
@@ -156,6 +177,7 @@ TEST_F(ServiceDialogs, AboutShowsBothVersionsAndOpensTheLinks) {
     Form1()->SetTracePath(tracePath);
     TForm7* f = Forms().Form7;
     f->show();
+    EXPECT_EQ(f->windowTitle(), "Quellon ");
     EXPECT_EQ(f->lbFW->text(), "FW-0.000") << "before any identification";
     EXPECT_EQ(f->lbGUI->text(),
               QString::asprintf("GUI-%u.%03u", QUELLON_BUILD_NUMBER, QUELLON_BUILD_REVISION));

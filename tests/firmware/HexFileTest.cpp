@@ -84,6 +84,13 @@ TEST(HexImage, LoadsRecordsAtTheirFullAddressesAndRoundsTheExtent) {
          {{0x10000, 0xAA}, {0x20, 0xBB}, {0x20000, 0xCC}},
          0x20,
          0x20004},
+        {"start-address records (03, 05) end an extended address",
+         {HexLine(4, 0, {0x00, 0x01}), HexLine(5, 0, {0x00, 0x01, 0x00, 0x00}),
+          HexLine(0, 0x0010, {0xA1}), HexLine(2, 0, {0x10, 0x00}),
+          HexLine(3, 0, {0x10, 0x00, 0x00, 0x20}), HexLine(0, 0x0014, {0xA2}), HexLine(1, 0, {})},
+         {{0x10, 0xA1}, {0x14, 0xA2}},
+         0x10,
+         0x18},
         {"a later record overwrites an earlier one",
          {HexLine(0, 0x0300, {1, 2, 3, 4}), HexLine(0, 0x0302, {9}), HexLine(1, 0, {})},
          {{0x300, 1}, {0x301, 2}, {0x302, 9}, {0x303, 4}},
@@ -142,9 +149,15 @@ TEST(HexFileReader, LineCountCountsEveryReadOfAtMost254Characters) {
         {"", 1},
         {std::string(300, 'x') + "\n", 3}, // 254 + 46 characters, then the end
     };
+    const std::string path = ::testing::TempDir() + "hexfile-linecount.hex";
     for (const auto& c : cases) {
+        HexFile text;
+        ASSERT_TRUE(text.OpenText(c.text));
+        EXPECT_EQ(text.LineCount(), c.count) << c.text.size();
+        // The same count from a file the user chose.
+        ASSERT_TRUE(WriteTextFile(path, c.text));
         HexFile file;
-        ASSERT_TRUE(file.OpenText(c.text));
+        ASSERT_TRUE(file.Open(path));
         EXPECT_EQ(file.LineCount(), c.count) << c.text.size();
     }
 }
@@ -195,6 +208,10 @@ TEST(HexCheck, RefusesEveryFileThatWouldNotReachTheSensorWhole) {
          ":0302000001020"
          "3f5\n" +
              eof + "\n",
+         ""},
+        {"good, with start-address records 03 and 05",
+         JoinLines({d0, HexLine(3, 0, {0x00, 0x00, 0x01, 0x00}),
+                    HexLine(5, 0, {0x00, 0x00, 0x01, 0x00}), d1, eof}),
          ""},
         {"checksum", JoinLines({d0, WithChecksum(small, 0x4f), eof}),
          "line 2: checksum 0x4f, expected 0xf5"},

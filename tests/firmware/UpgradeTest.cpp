@@ -2,6 +2,7 @@
 // pseudo-terminal: the configuration backup hook before the reboot, and a sensor that answers
 // at once on a busy PC.
 #include "firmware/Upgrade.h"
+#include "firmware/Bootloader.h"
 #include "serial/Acknowledged.h"
 #include "serial/Discovery.h"
 #include "serial/PortDirectory.h"
@@ -14,6 +15,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -253,6 +255,56 @@ TEST(InstantSensor, EveryReplyCountsTheFirstTimeOnBusyCores) {
     EXPECT_EQ(CountText(sensor, "Q"), 1);
     ports.channels[8]->Close();
     PortDirectory::Instance().Unmap(8);
+    sensor.Stop();
+}
+
+// Each bootloader step waits for its reply's whole length: a reply one byte short fails the
+// step (after its budget), a reply of exactly that length passes it.
+TEST(BootloaderSteps, AReplyOneByteShortFailsEveryStep) {
+    const std::string hexPath = ::testing::TempDir() + "bootloader-short.hex";
+    ASSERT_TRUE(WriteTextFile(hexPath, JoinLines(FirmwareLines(12, 0x05, 0x01), "\r\n")));
+    sim::Options o = FastBootloaderOptions();
+    o.timing.bootIdleMs = 120000; // the failing steps wait longer than the bootloader's idle
+    sim::VirtualSensor sensor(o);
+    ASSERT_TRUE(sensor.Start());
+    PortDirectory::Instance().Map(7, sensor.SlavePath());
+    PortTable ports;
+    ports.channels[7] = std::make_unique<TCommsThread>();
+    ASSERT_TRUE(ports.channels[7]->Open(7, kApplicationBaud));
+    ports.channels[7]->Start();
+    ports.m_comnum = 7;
+    CommandExchange exchange(ports);
+    exchange.SendCommand("Q");
+    ASSERT_TRUE(WaitUntilMode(sensor, sim::Mode::Bootloader));
+    ASSERT_TRUE(ports.channels[7]->SetBaudRate(kBootloaderBaud));
+    HexFile file;
+    ASSERT_TRUE(file.Open(hexPath));
+    auto image = std::make_unique<FirmwareImage>();
+    Bootloader boot(exchange, file, *image);
+    const struct {
+        const char* step;
+        int length;                   // the reply the step waits for
+        std::function<bool()> before; // run with whole replies first
+        std::function<bool()> run;
+    } cases[] = {
+        {"version", 7, [] { return true; }, [&] { return boot.ReadBootloaderVersion(); }},
+        {"erase", 5, [] { return true; }, [&] { return boot.EraseApplication(); }},
+        {"program", 5, [&] { return boot.EraseApplication(); },
+         [&] { return boot.ProgramApplication(); }},
+        {"verify", 8, [] { return true; }, [&] { return boot.VerifyApplication(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        for (const int shortTo : {c.length - 1, c.length}) {
+            ASSERT_TRUE(sensor.SetFaults(""));
+            ASSERT_TRUE(c.before());
+            ASSERT_TRUE(sensor.SetFaults("short=" + std::to_string(shortTo)));
+            EXPECT_EQ(c.run(), shortTo == c.length) << "replies cut to " << shortTo << " bytes";
+        }
+    }
+    EXPECT_EQ(sensor.CurrentMode(), sim::Mode::Bootloader);
+    ports.channels[7]->Close();
+    PortDirectory::Instance().Unmap(7);
     sensor.Stop();
 }
 
