@@ -173,14 +173,20 @@ TEST_F(ConfigFiles, ExportWritesTheListInOrderThroughTheWholePathReplacingTheOld
     EXPECT_TRUE(prompts.boxes.empty());
 }
 
-TEST_F(ConfigFiles, ExportWithASilentSensorMakesAnEmptyFileAndTheSavingError) {
+TEST_F(ConfigFiles, ExportWithASilentSensorKeepsTheOlderFileAndTheBoxNamesThePartialOne) {
     auto& sensor = Start();
     const std::string path = Put("old.dsc", "1e:0041\n");
+    const std::string partial = path.substr(0, path.size() - 4) + ".partial.dsc";
     ASSERT_TRUE(sensor.SetFaults("silent"));
     prompts.ExpectFile(path);
     prompts.Expect("Error", kSavingErrorBox, PromptAnswer::Ok);
     Form1()->Save1->trigger();
-    EXPECT_EQ(ReadText(path), "") << "the file holds the lines that were read: none";
+    EXPECT_EQ(ReadText(path), "1e:0041\n") << "the older file stays whole";
+    EXPECT_TRUE(std::filesystem::exists(partial));
+    EXPECT_EQ(ReadText(partial), "") << "the partial file holds the lines that were read: none";
+    ASSERT_FALSE(prompts.boxes.empty());
+    EXPECT_EQ(prompts.boxes.back().details, "Only 0 of 38 words were read: they are in " + partial +
+                                                ". " + path + " was left as it was.");
     EXPECT_EQ(Commands(sensor).size(), 2u + 2u * 38u) << "two tries of each word";
     EXPECT_TRUE(Form1()->Timer1->isActive());
 }
