@@ -6,6 +6,7 @@
 #include "firmware/Upgrade.h"
 #include "monitor/LiveStatus.h"
 #include "reporting/RawData.h"
+#include "serial/PortRecovery.h"
 
 #include <algorithm>
 #include <chrono>
@@ -577,6 +578,41 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
     Clock::time_point next = start + std::chrono::milliseconds(o.raw ? 1000 : 200);
     const auto interval = std::chrono::milliseconds(o.raw ? 1000 : 500);
     int failures = 0;
+    // A lost link whose port has gone is ridden through: the port is opened again once a
+    // second until the sensor answers there (kContinue), or the time is up or the user stops.
+    constexpr int kContinue = -1;
+    const auto rideThrough = [&]() -> int {
+        PortRecovery recovery(s.exchange);
+        if (!recovery.PortGone()) {
+            s.Tell(kLostMessage);
+            return kExitSensor;
+        }
+        const std::string name = recovery.PortName();
+        recovery.Begin();
+        s.Tell(name + ": the device has gone; waiting for it to return");
+        if (s.printer.Json()) {
+            s.printer.Result(s.Result().Add("event", "gone"));
+        }
+        bool toldSilent = false;
+        for (;;) {
+            SleepUntil(Clock::now() + std::chrono::seconds(1));
+            if (g_interrupted || (o.seconds > 0 && elapsed() >= static_cast<double>(o.seconds))) {
+                return kExitSensor;
+            }
+            const PortRecovery::State state = recovery.Attempt({}, [&s] { s.FeaturesRead(); });
+            if (state == PortRecovery::State::Recovered) {
+                s.Tell(name + ": the sensor answers again");
+                if (s.printer.Json()) {
+                    s.printer.Result(s.Result().Add("event", "back"));
+                }
+                return kContinue;
+            }
+            if (state == PortRecovery::State::NoAnswer && !toldSilent) {
+                s.Tell(name + ": the port is back, but the sensor does not answer");
+                toldSilent = true;
+            }
+        }
+    };
     for (;;) {
         SleepUntil(next);
         if (g_interrupted || (o.seconds > 0 && elapsed() >= static_cast<double>(o.seconds))) {
@@ -589,8 +625,12 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
             RawDataRecord record;
             const SampleResult result = TakeRawSample(s.exchange, none, seconds, record);
             if (result == SampleResult::NoReply && ++failures > 5) {
-                s.Tell(kLostMessage);
-                return kExitSensor;
+                if (const int status = rideThrough(); status != kContinue) {
+                    return status;
+                }
+                failures = 0;
+                next = Clock::now() + interval;
+                continue;
             }
             if (result == SampleResult::Good) {
                 failures = 0;
@@ -608,8 +648,12 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
             LiveStatus st;
             const PollOutcome outcome = PollLiveStatus(s.exchange, failures, st);
             if (outcome == PollOutcome::Lost) {
-                s.Tell(kLostMessage);
-                return kExitSensor;
+                if (const int status = rideThrough(); status != kContinue) {
+                    return status;
+                }
+                failures = 0;
+                next = Clock::now() + interval;
+                continue;
             }
             if (outcome == PollOutcome::Good) {
                 s.ports.debugLog.Write("%s", TraceLine(st).c_str());
@@ -645,8 +689,10 @@ const std::vector<CommandSpec> kCommands = {
      "The live status poll (\"A\" every 500 ms) as CSV lines: seconds, coarse %, fine %, Oil\n"
      "Status (the reference oil reads 1000), temperature in whole degrees and the status code\n"
      "in hexadecimal. --raw samples the raw data record (\"a\" every second) instead, with the\n"
-     "columns of rawdata.csv. Six silent polls in a row declare the link lost (exit status 1).\n"
-     "Runs for --seconds N, or until interrupted.\n",
+     "columns of rawdata.csv. Six silent polls in a row declare the link lost (exit status 1);\n"
+     "when its port has gone (an adapter pulled out), the port is opened again once a second\n"
+     "and the monitor goes on once the sensor answers there. Runs for --seconds N, or until\n"
+     "interrupted.\n",
      0, 3, CheckMonitor, RunMonitor},
     {"get", "[NAME...]", "parameters as the configuration window shows them",
      "Reads each named parameter as the configuration window's read button does and prints\n"

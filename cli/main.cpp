@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 #include "common/CommandLine.h"
 #include "config/FeatureWord.h"
+#include "monitor/LiveStatus.h"
 #include "serial/Discovery.h"
 #include "serial/PortDirectory.h"
 #include "sim/VirtualSensor.h"
@@ -169,6 +170,18 @@ int RunPorts(Printer& printer, bool progress) {
     return kExitOk;
 }
 
+// A command that failed because the port's device went away says which port it was.
+int RunNamingAGonePort(Session& s, const CommandSpec& command,
+                       const std::vector<std::string>& args) {
+    const int status = command.run(s, args);
+    if (status != kExitOk) {
+        if (const std::string gone = GoneDeviceDetails(s.ports); !gone.empty()) {
+            s.Tell(gone);
+        }
+    }
+    return status;
+}
+
 // One command on the sensor that the search chooses, as the configurator's start-up does.
 int RunChosen(Printer& printer, const CommandSpec& command, const std::vector<std::string>& args) {
     Session s(printer, false, isatty(2) != 0);
@@ -188,7 +201,7 @@ int RunChosen(Printer& printer, const CommandSpec& command, const std::vector<st
         s.Tell("the sensor on " + s.Label() + " did not answer");
         return kExitSensor;
     }
-    return command.run(s, args);
+    return RunNamingAGonePort(s, command, args);
 }
 
 struct PortOutcome {
@@ -235,7 +248,7 @@ PortOutcome RunOnPort(Printer& printer, int com, bool named, const CommandSpec& 
         raw->Close();
         return out;
     }
-    out.status = command.run(s, args);
+    out.status = RunNamingAGonePort(s, command, args);
     out.sensor = SensorText(s); // after an upgrade, the new firmware
     raw->Close();
     return out;

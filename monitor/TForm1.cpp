@@ -167,6 +167,11 @@ void TForm1::BuildDisplay() {
     Timer1->setInterval(200);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 
+    PortWatch = new QTimer(this);
+    PortWatch->setObjectName("PortWatch");
+    PortWatch->setInterval(1000);
+    connect(PortWatch, &QTimer::timeout, this, [this] { PortWatchTimer(); });
+
     setCentralWidget(central);
 }
 
@@ -335,6 +340,7 @@ void TForm1::FormShow() {
         m_failures = 0;
         StartPoll();
         lbComms->setText("Comms:Ok");
+        PortWatch->start();
     } else {
         m_forms.Prompts->Message("Error", kNoSensorMessage, PromptButtons::Ok,
                                  search.SkippedDetails());
@@ -354,6 +360,7 @@ std::uint16_t TForm1::FeatureWord() const {
 }
 
 void TForm1::FormClose() {
+    PortWatch->stop();
     if (m_ports.m_comnum < 99) {
         Timer1->stop();
         WaitMs(20);
@@ -396,6 +403,10 @@ bool TForm1::SendAcknowledged(const std::string& command) {
 void TForm1::Button1Click() {
     LiveStatus s;
     const PollOutcome outcome = PollLiveStatus(m_exchange, m_failures, s);
+    if (outcome == PollOutcome::Lost && m_recovery.PortGone()) {
+        EnterPortGone(); // said where the user looks, and found again by itself: no box
+        return;
+    }
     if (outcome == PollOutcome::Lost) {
         Timer1->setInterval(1000);
         Timer1->stop();
@@ -407,6 +418,9 @@ void TForm1::Button1Click() {
     if (outcome != PollOutcome::Good) {
         return;
     }
+    if (m_portGone) {
+        m_portGone = false; // the sensor answers again (an upgrade found it)
+    }
     m_ports.debugLog.Write("%s", TraceLine(s).c_str());
     ShowLiveStatus(s.coarse, s.fine, s.oil, s.temperature, s.status);
     if (Timer1->interval() != 500) {
@@ -414,6 +428,68 @@ void TForm1::Button1Click() {
     }
     m_failures = 0;
     lbComms->setText("Comms:Ok");
+}
+
+// ---- A port that has gone, and finding the sensor again -------------------------------------
+
+bool TForm1::OperationRunning() const {
+    return m_upgrading || QApplication::activeModalWidget() != nullptr ||
+           (m_forms.Form3 && m_forms.Form3->isVisible()) ||
+           (m_forms.Form2 && m_forms.Form2->Busy());
+}
+
+void TForm1::PortWatchTimer() {
+    if (OperationRunning()) {
+        return; // an operation in progress fails on the gone port by itself; not in between
+    }
+    if (!m_portGone) {
+        if (m_recovery.PortGone()) {
+            EnterPortGone();
+        }
+        return;
+    }
+    const PortRecovery::State state = m_recovery.Attempt(
+        [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); },
+        [this] { FeaturesReadAndApply(); });
+    if (state == PortRecovery::State::Recovered) {
+        LeavePortGone();
+    } else if (state == PortRecovery::State::NoAnswer) {
+        lbComms->setText("Comms:No answer");
+    }
+}
+
+void TForm1::EnterPortGone() {
+    if (m_portGone) {
+        return;
+    }
+    m_portGone = true;
+    m_recovery.Begin();
+    m_resumeConfigReadout = m_forms.Form2 && m_forms.Form2->Timer1->isActive();
+    m_resumeReporting = m_forms.Form4 && m_forms.Form4->Timer1->isActive();
+    Timer1->stop();
+    if (m_forms.Form2) {
+        m_forms.Form2->Timer1->stop();
+    }
+    StopReportingPoll();
+    lbComms->setText("Comms:Port gone");
+    GaugeCoarse->SetProgress(0);
+    GaugeFine->SetProgress(0);
+    Edit3->setText("---");
+}
+
+void TForm1::LeavePortGone() {
+    m_portGone = false;
+    m_failures = 0;
+    lbComms->setText("Comms:Ok");
+    if (m_resumeConfigReadout && m_forms.Form2 && m_forms.Form2->isVisible()) {
+        m_forms.Form2->Timer1->start();
+    }
+    if (m_resumeReporting && ReportingVisible()) {
+        StartReportingPoll(); // the reporting window keeps the main poll off
+    } else {
+        Timer1->setInterval(200);
+        StartPoll();
+    }
 }
 
 void TForm1::ShowLiveStatus(int coarse, int fine, int oil, int temperature, int status) {

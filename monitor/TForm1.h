@@ -6,6 +6,7 @@
 #include "serial/Acknowledged.h"
 #include "serial/CommandExchange.h"
 #include "serial/Discovery.h"
+#include "serial/PortRecovery.h"
 #include "serial/PortTable.h"
 #include "serial/SensorLink.h"
 
@@ -48,6 +49,9 @@ public:
     // The live status poll.
     void Button1Click();
     void Timer1Timer() { Button1Click(); }
+    // Once a second: notices a sensor port whose device has gone and, while it is gone,
+    // tries to open it again and find the sensor there.
+    void PortWatchTimer();
     int FailureCount() const { return m_failures; }
 
     // Exchange with the sensor.
@@ -108,6 +112,7 @@ public:
     QLabel* lbErrors;
     QLabel* lbComms;
     QTimer* Timer1;
+    QTimer* PortWatch; // 1000 ms, always running once a port is chosen
     QPushButton* Button1;
 
     // Menu.
@@ -186,6 +191,14 @@ private:
     HexFile m_hexFile;
     std::unique_ptr<FirmwareImage> m_image = std::make_unique<FirmwareImage>();
     bool m_upgrading = false; // an upgrade or bootloader step is running
+    // The sensor's port has gone: what ran before, to run again once the sensor is back.
+    void EnterPortGone();
+    void LeavePortGone();
+    bool OperationRunning() const;
+    PortRecovery m_recovery{m_exchange};
+    bool m_portGone = false;
+    bool m_resumeConfigReadout = false;
+    bool m_resumeReporting = false;
     UpgradeResult m_lastUpgrade = UpgradeResult::Cancelled;
 };
 

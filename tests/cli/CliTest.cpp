@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <thread>
 
 using namespace quellon;
 using namespace quellon::test;
@@ -343,4 +345,45 @@ TEST(Cli, JsonStringsAreEscaped) {
         EXPECT_EQ(cli::JsonEscape(text), escaped);
         EXPECT_EQ(cli::Record().Add("k", text).Json(), "{\"k\":\"" + escaped + "\"}");
     }
+}
+
+// monitor rides through an unplug: the port's link leads to a new pseudo-terminal after a
+// while (as a /dev/serial/by-id link does when the adapter is plugged in again); the monitor
+// says that the port went and came back, and goes on reading the sensor found there.
+TEST(Cli, MonitorRidesThroughAnUnplug) {
+    const std::string folder = Folder("unplug");
+    auto first = std::make_unique<sim::VirtualSensor>();
+    ASSERT_TRUE(first->Start());
+    const std::string link = folder + "/by-id-quellon";
+    std::filesystem::create_symlink(first->SlavePath(), link);
+    CliRun run;
+    std::thread cli([&] {
+        run = RunCli(QUELLON_CLI_PATH,
+                     {"--no-default-ports", "--port", "COM5=" + link, "--json", "monitor",
+                      "--seconds", "10"},
+                     folder, 60000);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    first->Stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    auto second = std::make_unique<sim::VirtualSensor>();
+    ASSERT_TRUE(second->Start());
+    std::filesystem::create_symlink(second->SlavePath(), link + ".new");
+    std::filesystem::rename(link + ".new", link);
+    cli.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("COM5 (" + link + "): the device has gone; waiting for it to return"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("COM5 (" + link + "): the sensor answers again"), std::string::npos)
+        << run.err;
+    const std::size_t gone = run.out.find("\"event\":\"gone\"");
+    const std::size_t back = run.out.find("\"event\":\"back\"");
+    ASSERT_NE(gone, std::string::npos) << run.out;
+    ASSERT_NE(back, std::string::npos) << run.out;
+    EXPECT_LT(gone, back);
+    EXPECT_NE(run.out.find("\"coarse\":", back), std::string::npos) << "readings after the return";
+    EXPECT_GE(Count(TextFrames(*second), "A"), 2) << "the live poll on the sensor found again";
+    second->Stop();
+    std::filesystem::remove_all(folder);
 }

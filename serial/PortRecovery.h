@@ -1,0 +1,46 @@
+#pragma once
+// Finding the sensor again after its port went away (an adapter pulled out, a cable cut):
+// the same COM number, and so the same path (a /dev/serial/by-id link, a COM number that
+// comes back), is opened again once a second; when it opens and the sensor answers, what the
+// start-up does after choosing a port follows. No other port is ever opened here. The main
+// window runs it from a timer; each attempt is short and nothing waits in between.
+#include "serial/CommandExchange.h"
+
+#include <functional>
+#include <string>
+
+namespace quellon {
+
+class PortRecovery {
+public:
+    enum class State {
+        Present,  // the port is there (nothing to recover)
+        Gone,     // the port's device has gone and does not open again yet
+        NoAnswer, // it opens again, but the sensor does not answer (in its bootloader?)
+        Recovered // the sensor answered: identified, unlocked, its features read
+    };
+
+    explicit PortRecovery(CommandExchange& exchange) : m_exchange(exchange) {}
+
+    // True when the sensor's channel has seen its device go.
+    bool PortGone() const;
+    // "COMn (PATH)" of the sensor's port.
+    std::string PortName() const;
+
+    // The port has gone: the state becomes Gone and the trace says so.
+    void Begin();
+    // One attempt: reopens the port when it is closed or gone, asks one identification and,
+    // on an answer, identifies the sensor in earnest, unlocks it and runs `featuresRead`
+    // (ConnectChosenSensor). Each change of state goes to the trace once.
+    State Attempt(const std::function<void(const std::string&)>& setTitle,
+                  const std::function<void()>& featuresRead);
+    State Current() const { return m_state; }
+
+private:
+    void Enter(State state);
+
+    CommandExchange& m_exchange;
+    State m_state = State::Present;
+};
+
+} // namespace quellon
