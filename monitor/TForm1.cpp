@@ -459,6 +459,7 @@ void TForm1::PortWatchTimer() {
 }
 
 void TForm1::EnterPortGone() {
+    Timer1->stop(); // a poll that a closed window started again finds nothing either
     if (m_portGone) {
         return;
     }

@@ -6,6 +6,8 @@ namespace quellon {
 
 namespace {
 constexpr int kSensorBaud = 19200; // the application's line speed, as at the start-up
+constexpr int kIdentificationLength = 17;
+constexpr int kProbeBudget = 25; // polls of 10 ms: the 17 bytes take 9 ms on the line
 } // namespace
 
 bool PortRecovery::PortGone() const {
@@ -47,6 +49,15 @@ void PortRecovery::Enter(State state) {
     }
 }
 
+// One short "I" with no progress display: while the port is back but the sensor silent, this
+// runs every second and must leave the user interface free in between.
+bool PortRecovery::Probe() {
+    m_exchange.SendCommand("I");
+    char reply[64] = {};
+    int count = 0;
+    return m_exchange.WaitReply(reply, sizeof reply, kIdentificationLength, kProbeBudget, count);
+}
+
 PortRecovery::State PortRecovery::Attempt(const std::function<void(const std::string&)>& setTitle,
                                           const std::function<void()>& featuresRead) {
     TCommsThread* channel = m_exchange.Ports().SensorChannel();
@@ -61,8 +72,7 @@ PortRecovery::State PortRecovery::Attempt(const std::function<void(const std::st
         }
         channel->Start();
     }
-    if (!IdentifySensor(m_exchange, 1, {}) ||
-        !ConnectChosenSensor(m_exchange, setTitle, featuresRead)) {
+    if (!Probe() || !ConnectChosenSensor(m_exchange, setTitle, featuresRead)) {
         Enter(channel->IsGone() ? State::Gone : State::NoAnswer);
         return m_state;
     }

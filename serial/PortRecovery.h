@@ -29,8 +29,8 @@ public:
 
     // The port has gone: the state becomes Gone and the trace says so.
     void Begin();
-    // One attempt: reopens the port when it is closed or gone, asks one identification and,
-    // on an answer, identifies the sensor in earnest, unlocks it and runs `featuresRead`
+    // One attempt: reopens the port when it is closed or gone, asks one short identification
+    // and, on an answer, identifies the sensor in earnest, unlocks it and runs `featuresRead`
     // (ConnectChosenSensor). Each change of state goes to the trace once.
     State Attempt(const std::function<void(const std::string&)>& setTitle,
                   const std::function<void()>& featuresRead);
@@ -38,6 +38,7 @@ public:
 
 private:
     void Enter(State state);
+    bool Probe();
 
     CommandExchange& m_exchange;
     State m_state = State::Present;

@@ -568,12 +568,30 @@ TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndTheSensorIsFoundAga
     EXPECT_NE(ReadText(tracePath).find("COM5 (" + link + "): the device has gone"),
               std::string::npos);
 
+    std::unique_ptr<sim::VirtualSensor> silent;
+    if (c.during == Unplugged::WhilePolling) {
+        // Back, but silent (left in its bootloader, say): the window says so and keeps trying.
+        sim::Options quiet;
+        quiet.faults = "silent";
+        silent = std::make_unique<sim::VirtualSensor>(quiet);
+        ASSERT_TRUE(silent->Start());
+        std::filesystem::create_symlink(silent->SlavePath(), link + ".silent");
+        std::filesystem::rename(link + ".silent", link);
+        EXPECT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:No answer"; }, 5000))
+            << Form1()->lbComms->text().toStdString();
+        EXPECT_NE(
+            ReadText(tracePath).find("COM5 (" + link + "): open again, the sensor does not answer"),
+            std::string::npos);
+    }
     // Plugged in again: the same link now leads to a new pseudo-terminal.
     auto again = std::make_unique<sim::VirtualSensor>();
     ASSERT_TRUE(again->Start());
     const std::string fresh = link + ".new";
     std::filesystem::create_symlink(again->SlavePath(), fresh);
     std::filesystem::rename(fresh, link);
+    if (silent) {
+        silent->Stop(); // its port goes: the link's new target is opened next
+    }
     EXPECT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Ok"; }, 5000))
         << Form1()->lbComms->text().toStdString();
     EXPECT_TRUE(WaitUntil(
