@@ -44,8 +44,8 @@ bool TCommsThread::Open(int portNumber, int baudRate) {
     {
         std::lock_guard<std::mutex> lock(m_deviceLock);
         m_device = std::move(device);
+        m_gone = false; // with the device, so that only a read of this one can set it again
     }
-    m_gone = false;
     {
         std::lock_guard<std::mutex> lock(m_rxLock);
         m_rxCount = 0;
@@ -179,6 +179,12 @@ void TCommsThread::Execute() {
             {
                 std::lock_guard<std::mutex> lock(m_deviceLock);
                 m_readerBusy = false;
+                // The port went away (hang-up, unplugged adapter): say so, but only of the
+                // device still in use; one that Close took away meanwhile may already have
+                // been replaced by a new one that Open found.
+                if (status == ReadStatus::Gone && m_device == device) {
+                    m_gone = true;
+                }
             }
             m_readerIdle.notify_all();
             device.reset();
@@ -195,9 +201,7 @@ void TCommsThread::Execute() {
             break;
         }
         if (status == ReadStatus::Gone) {
-            // The port went away (hang-up, unplugged adapter): say so, and do not spin on it.
-            m_gone = true;
-            std::this_thread::sleep_for(20ms);
+            std::this_thread::sleep_for(20ms); // do not spin on a port that has gone
         } else if (!IsOpen()) {
             std::this_thread::sleep_for(10ms); // closed channel: nothing to read
         }
