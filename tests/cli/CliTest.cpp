@@ -365,6 +365,7 @@ TEST(Cli, MonitorRidesThroughAnUnplug) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(2000));
     first->Stop();
+    std::filesystem::remove(link); // as udev takes a by-id link away with its adapter
     std::this_thread::sleep_for(std::chrono::milliseconds(3000));
     auto second = std::make_unique<sim::VirtualSensor>();
     ASSERT_TRUE(second->Start());
