@@ -38,6 +38,11 @@ struct VirtualSensor::Impl {
     bool started = false;
     std::string slavePath;
     std::string error;
+
+    // Options::link: made at Start; taken away when the line hangs up or the sensor stops,
+    // as udev takes a by-id link away with its adapter (only while it still leads here).
+    void MakeLink() const;
+    void RemoveLink() const;
     double t0 = 0; // start of the waveform
 
     // Sensor state.

@@ -181,6 +181,7 @@ struct Worker {
             ::close(s.slave);
             s.slave = -1;
         }
+        s.RemoveLink();
         s.mode = Mode::HungUp;
         s.txQueue.clear();
         s.pending.clear();

@@ -302,8 +302,37 @@ bool VirtualSensor::Start(std::string* error) {
         s.started = true;
         s.EnterMode(Mode::Application, s.t0);
     }
+    s.MakeLink();
     s.worker = std::thread([&s] { RunLine(s); });
     return true;
+#endif
+}
+
+void VirtualSensor::Impl::MakeLink() const {
+#ifndef _WIN32
+    if (opts.link.empty()) {
+        return;
+    }
+    // A new link beside the old one, renamed over it: the path never leads nowhere between.
+    const std::string fresh = opts.link + ".new";
+    ::unlink(fresh.c_str());
+    if (::symlink(slavePath.c_str(), fresh.c_str()) == 0 &&
+        ::rename(fresh.c_str(), opts.link.c_str()) != 0) {
+        ::unlink(fresh.c_str());
+    }
+#endif
+}
+
+void VirtualSensor::Impl::RemoveLink() const {
+#ifndef _WIN32
+    if (opts.link.empty()) {
+        return;
+    }
+    char target[256] = {};
+    const ssize_t n = ::readlink(opts.link.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath) {
+        ::unlink(opts.link.c_str());
+    }
 #endif
 }
 
@@ -334,6 +363,7 @@ void VirtualSensor::Stop() {
         }
     }
 #endif
+    s.RemoveLink();
     s.mode = Mode::Stopped;
     s.txQueue.clear();
     s.pending.clear();

@@ -110,6 +110,11 @@ struct Options {
     // No line to pace: bytes cross at once both ways and a reply starts the moment its
     // command is complete, as on a sensor with a USB CDC interface (/dev/ttyACM*).
     bool instant = false;
+    // Also a symbolic link to the slave at this path, made at Start (replacing an older link)
+    // and taken away when the line hangs up or the sensor stops, as a /dev/serial/by-id link
+    // comes and goes with its adapter. A new sensor with the same link stands for the same
+    // adapter plugged in again.
+    std::string link;
     Timing timing;
     std::uint32_t firmwareNumber = 4; // of the factory application
     std::uint32_t firmwareRevision = 27;

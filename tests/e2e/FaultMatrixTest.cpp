@@ -252,7 +252,15 @@ TEST_P(FaultMatrix, OperationEndsWithItsOwnMessageAndLeavesTheProgramUsable) {
     if (cell.op == Op::Startup) {
         o.faults = cell.fault; // the search meets the fault from the first reply on
     }
+    if (hangup) {
+        // The hung-up line's path goes with it, so that looking for the sensor again never
+        // opens a pseudo-terminal number that another test's sensor has taken since.
+        o.link = m_folder + "/by-id-quellon";
+    }
     sim::VirtualSensor& sensor = AddSensor(5, o);
+    if (hangup) {
+        options.ports[5] = o.link;
+    }
     const char* caption = cell.success ? "Success" : "Error";
 
     if (cell.op == Op::Startup) {
@@ -504,9 +512,10 @@ void PrintTo(const UnplugCase& c, std::ostream* os) {
 TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndTheSensorIsFoundAgain) {
     const UnplugCase& c = GetParam();
     const Watchdog watchdog(c.name, 120);
-    auto& sensor = AddSensor(5, FastBootloaderOptions());
     const std::string link = m_folder + "/by-id-quellon";
-    std::filesystem::create_symlink(sensor.SlavePath(), link);
+    sim::Options first = FastBootloaderOptions();
+    first.link = link; // taken away with its sensor, made again by the next one
+    auto& sensor = AddSensor(5, first);
     options.ports[5] = link;
     Launch();
     ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok");
@@ -518,10 +527,7 @@ TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndTheSensorIsFoundAga
     double cpu0 = 0;
     double wall0 = 0;
     auto pull = [&] {
-        sensor.Stop(); // closes the master (and the sim's own slave end)
-        // As udev takes a by-id link away with its adapter; the pseudo-terminal's number may
-        // soon belong to another test's sensor.
-        std::filesystem::remove(link);
+        sensor.Stop(); // closes the master (and the sim's own slave end) and the link
         cpu0 = ProcessCpuSeconds();
         wall0 = WallSeconds();
     };
@@ -576,10 +582,9 @@ TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndTheSensorIsFoundAga
         // Back, but silent (left in its bootloader, say): the window says so and keeps trying.
         sim::Options quiet;
         quiet.faults = "silent";
+        quiet.link = link;
         silent = std::make_unique<sim::VirtualSensor>(quiet);
         ASSERT_TRUE(silent->Start());
-        std::filesystem::create_symlink(silent->SlavePath(), link + ".silent");
-        std::filesystem::rename(link + ".silent", link);
         EXPECT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:No answer"; }, 5000))
             << Form1()->lbComms->text().toStdString();
         EXPECT_NE(
@@ -587,13 +592,12 @@ TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndTheSensorIsFoundAga
             std::string::npos);
     }
     // Plugged in again: the same link now leads to a new pseudo-terminal.
-    auto again = std::make_unique<sim::VirtualSensor>();
+    sim::Options back;
+    back.link = link;
+    auto again = std::make_unique<sim::VirtualSensor>(back);
     ASSERT_TRUE(again->Start());
-    const std::string fresh = link + ".new";
-    std::filesystem::create_symlink(again->SlavePath(), fresh);
-    std::filesystem::rename(fresh, link);
     if (silent) {
-        silent->Stop(); // its port goes: the link's new target is opened next
+        silent->Stop(); // its port goes, the link stays with the new sensor and is opened next
     }
     EXPECT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Ok"; }, 5000))
         << Form1()->lbComms->text().toStdString();
