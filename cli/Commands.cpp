@@ -407,12 +407,9 @@ std::string PortFile(const Session& s, const std::string& file) {
     if (!s.tagged) {
         return file;
     }
-    const std::size_t slash = file.find_last_of('/');
-    const std::size_t dot = file.find_last_of('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return hasExtension ? file.substr(0, dot) + "-" + s.Label() + file.substr(dot)
-                        : file + "-" + s.Label();
+    const std::size_t dot = ExtensionDot(file);
+    return dot == std::string::npos ? file + "-" + s.Label()
+                                    : file.substr(0, dot) + "-" + s.Label() + file.substr(dot);
 }
 
 int RunExportCommand(Session& s, const std::vector<std::string>& args) {
@@ -587,7 +584,7 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
             s.Tell(kLostMessage);
             return kExitSensor;
         }
-        const std::string name = recovery.PortName();
+        const std::string name = s.ports.SensorPortName();
         recovery.Begin();
         s.Tell(name + ": the device has gone; waiting for it to return");
         if (s.printer.Json()) {

@@ -61,11 +61,9 @@ TForm2::TForm2(AppForms& forms, QWidget* parent)
     m_readout = std::make_unique<Readout>(Timer1);
     pbEEPROM->setValue(0);
     ApplyDesignVisibility();
-    for (QLineEdit* e : findChildren<QLineEdit*>()) {
-        e->installEventFilter(this); // spin edits' own line edits included
-    }
-    // Editors made later (a table cell's) get the filter when they take the focus, so that
-    // the Scaling shortcuts reach the window from them too.
+    // Every widget of the window that takes the focus gets the filter then (the spin edits'
+    // own line edits, and editors made later, such as a table cell's), so that the Scaling
+    // shortcuts reach the window from all of them.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         if (now && isAncestorOf(now)) {
             now->installEventFilter(this); // once: a second install replaces the first

@@ -103,12 +103,9 @@ ExportResult ExportToFile(const ConfigFileContext& context, const std::string& p
 }
 
 std::string PartialExportPath(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    const std::size_t dot = path.find_last_of('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    const std::string stem = hasExtension ? path.substr(0, dot) : path;
-    return stem + ".partial" + (hasExtension ? path.substr(dot) : std::string(".dsc"));
+    const std::size_t dot = ExtensionDot(path);
+    return dot == std::string::npos ? path + ".partial.dsc"
+                                    : path.substr(0, dot) + ".partial" + path.substr(dot);
 }
 
 std::string ExportDetails(const ExportResult& result) {

@@ -134,6 +134,13 @@ std::string DscText(std::span<const DscEntry> entries) {
     return text;
 }
 
+std::size_t ExtensionDot(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t dot = path.find_last_of('.');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    return dot != std::string::npos && dot > nameStart ? dot : std::string::npos;
+}
+
 std::string WithDscExtension(const std::string& path) {
     std::size_t nameStart = path.find_last_of('/');
 #ifdef _WIN32

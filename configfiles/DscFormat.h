@@ -5,6 +5,7 @@
 #include "config/ConfigTypes.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -52,6 +53,10 @@ std::string DscText(std::span<const DscEntry> entries);
 // The name with ".dsc" appended when its last component has no extension (as the save
 // dialog's default extension does).
 std::string WithDscExtension(const std::string& path);
+
+// Where the extension of the path's file name begins (its dot), or npos when the name has
+// none. Both '/' and '\' end a folder; a name's leading dot starts no extension.
+std::size_t ExtensionDot(const std::string& path);
 
 // "backup-YYYYMMDD-HHMMSS.dsc" of a local time (year, month 1-12, day, hour, minute, second).
 std::string BackupFileName(int year, int month, int day, int hour, int minute, int second);

@@ -78,8 +78,7 @@ std::string GoneDeviceDetails(PortTable& ports) {
     if (!channel || !channel->IsGone()) {
         return {};
     }
-    std::string details = "COM" + std::to_string(channel->PortNumber()) + " (" +
-                          channel->DevicePath() + "): the device has gone";
+    std::string details = ports.SensorPortName() + ": the device has gone";
     ports.debugLog.Write("\n%s", details.c_str());
     return details;
 }

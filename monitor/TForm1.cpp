@@ -418,9 +418,7 @@ void TForm1::Button1Click() {
     if (outcome != PollOutcome::Good) {
         return;
     }
-    if (m_portGone) {
-        m_portGone = false; // the sensor answers again (an upgrade found it)
-    }
+    m_portGone = false; // the sensor answers (an upgrade may have found it again)
     m_ports.debugLog.Write("%s", TraceLine(s).c_str());
     ShowLiveStatus(s.coarse, s.fine, s.oil, s.temperature, s.status);
     if (Timer1->interval() != 500) {
@@ -473,6 +471,10 @@ void TForm1::EnterPortGone() {
     }
     StopReportingPoll();
     lbComms->setText("Comms:Port gone");
+    ClearLiveDisplay();
+}
+
+void TForm1::ClearLiveDisplay() {
     GaugeCoarse->SetProgress(0);
     GaugeFine->SetProgress(0);
     Edit3->setText("---");
@@ -651,9 +653,7 @@ UpgradeEnvironment TForm1::UpgradeEnv() {
         *m_image,
         [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); },
         [this] {
-            GaugeCoarse->SetProgress(0);
-            GaugeFine->SetProgress(0);
-            Edit3->setText("---");
+            ClearLiveDisplay();
             QCoreApplication::processEvents();
         },
         [this] { m_failures = 0; },

@@ -194,6 +194,7 @@ private:
     // The sensor's port has gone: what ran before, to run again once the sensor is back.
     void EnterPortGone();
     void LeavePortGone();
+    void ClearLiveDisplay(); // debris gauges to 0, the oil box to "---"
     bool OperationRunning() const;
     PortRecovery m_recovery{m_exchange};
     bool m_portGone = false;

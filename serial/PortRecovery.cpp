@@ -15,13 +15,6 @@ bool PortRecovery::PortGone() const {
     return channel && channel->IsGone();
 }
 
-std::string PortRecovery::PortName() const {
-    const PortTable& ports = m_exchange.Ports();
-    const TCommsThread* channel = ports.SensorChannel();
-    return "COM" + std::to_string(ports.m_comnum) + " (" +
-           (channel ? channel->DevicePath() : std::string()) + ")";
-}
-
 void PortRecovery::Begin() {
     m_state = State::Present;
     Enter(State::Gone);
@@ -32,20 +25,13 @@ void PortRecovery::Enter(State state) {
         return;
     }
     m_state = state;
-    TraceLog& trace = m_exchange.Ports().debugLog;
-    switch (state) {
-    case State::Gone:
-        trace.Write("\n%s: the device has gone; opening it again once a second",
-                    PortName().c_str());
-        break;
-    case State::NoAnswer:
-        trace.Write("\n%s: open again, the sensor does not answer", PortName().c_str());
-        break;
-    case State::Recovered:
-        trace.Write("\n%s: the sensor answers again", PortName().c_str());
-        break;
-    case State::Present:
-        break;
+    const char* what = state == State::Gone ? "the device has gone; opening it again once a second"
+                       : state == State::NoAnswer  ? "open again, the sensor does not answer"
+                       : state == State::Recovered ? "the sensor answers again"
+                                                   : nullptr;
+    if (what) {
+        m_exchange.Ports().debugLog.Write("\n%s: %s", m_exchange.Ports().SensorPortName().c_str(),
+                                          what);
     }
 }
 

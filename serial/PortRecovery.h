@@ -24,8 +24,6 @@ public:
 
     // True when the sensor's channel has seen its device go.
     bool PortGone() const;
-    // "COMn (PATH)" of the sensor's port.
-    std::string PortName() const;
 
     // The port has gone: the state becomes Gone and the trace says so.
     void Begin();

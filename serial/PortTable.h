@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace quellon {
 
@@ -27,6 +28,12 @@ struct PortTable {
         return channels[static_cast<std::size_t>(comNumber)].get();
     }
     TCommsThread* SensorChannel() const { return Channel(m_comnum); }
+    // "COMn (PATH)" of the sensor's port, as the trace and the messages name it.
+    std::string SensorPortName() const {
+        const TCommsThread* channel = SensorChannel();
+        return "COM" + std::to_string(m_comnum) + " (" +
+               (channel ? channel->DevicePath() : std::string()) + ")";
+    }
 };
 
 } // namespace quellon

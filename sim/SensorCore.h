@@ -41,7 +41,7 @@ struct VirtualSensor::Impl {
 
     // Options::link: made at Start; taken away when the line hangs up or the sensor stops,
     // as udev takes a by-id link away with its adapter (only while it still leads here).
-    void MakeLink() const;
+    std::string MakeLink() const; // empty, or why the link could not be made
     void RemoveLink() const;
     double t0 = 0; // start of the waveform
 

@@ -302,25 +302,41 @@ bool VirtualSensor::Start(std::string* error) {
         s.started = true;
         s.EnterMode(Mode::Application, s.t0);
     }
-    s.MakeLink();
+    if (const std::string why = s.MakeLink(); !why.empty()) {
+        std::lock_guard<std::mutex> lock(s.mu);
+        for (int* fd : {&s.master, &s.slave, &s.wakeRead, &s.wakeWrite}) {
+            ::close(*fd);
+            *fd = -1;
+        }
+        s.started = false;
+        s.mode = Mode::Stopped;
+        s.error = why;
+        if (error) {
+            *error = why;
+        }
+        return false;
+    }
     s.worker = std::thread([&s] { RunLine(s); });
     return true;
 #endif
 }
 
-void VirtualSensor::Impl::MakeLink() const {
+std::string VirtualSensor::Impl::MakeLink() const {
 #ifndef _WIN32
     if (opts.link.empty()) {
-        return;
+        return {};
     }
     // A new link beside the old one, renamed over it: the path never leads nowhere between.
     const std::string fresh = opts.link + ".new";
     ::unlink(fresh.c_str());
-    if (::symlink(slavePath.c_str(), fresh.c_str()) == 0 &&
+    if (::symlink(slavePath.c_str(), fresh.c_str()) != 0 ||
         ::rename(fresh.c_str(), opts.link.c_str()) != 0) {
+        const std::string why = "cannot create " + opts.link + ": " + std::strerror(errno);
         ::unlink(fresh.c_str());
+        return why;
     }
 #endif
+    return {};
 }
 
 void VirtualSensor::Impl::RemoveLink() const {

@@ -160,6 +160,14 @@ int main(int argc, char** argv) {
         options.trace = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
     }
 
+    if (!link.empty()) {
+        struct stat st {};
+        if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+            std::cerr << "quellon-sim: " << link << " exists and is not a symbolic link\n";
+            return 1;
+        }
+        options.link = link;
+    }
     VirtualSensor sensor(options);
     if (!stateFile.empty() && ::access(stateFile.c_str(), F_OK) == 0) {
         std::string why;
@@ -183,24 +191,9 @@ int main(int argc, char** argv) {
     }
 
     std::string why;
-    if (!sensor.Start(&why)) {
+    if (!sensor.Start(&why)) { // makes the link too, and Stop takes it away
         std::cerr << "quellon-sim: " << why << "\n";
         return 1;
-    }
-    if (!link.empty()) {
-        struct stat st {};
-        if (::lstat(link.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) {
-                std::cerr << "quellon-sim: " << link << " exists and is not a symbolic link\n";
-                return 1;
-            }
-            ::unlink(link.c_str());
-        }
-        if (::symlink(sensor.SlavePath().c_str(), link.c_str()) != 0) {
-            std::cerr << "quellon-sim: cannot create " << link << ": " << std::strerror(errno)
-                      << "\n";
-            return 1;
-        }
     }
     std::cout << sensor.SlavePath() << std::endl;
 
@@ -237,8 +230,5 @@ int main(int argc, char** argv) {
     }
     sensor.Stop();
     save();
-    if (!link.empty()) {
-        ::unlink(link.c_str());
-    }
     return status;
 }

@@ -24,6 +24,29 @@ using namespace quellon::test;
 
 namespace {
 
+// The test's port to the sensor: COM `com` mapped to the sensor's line and opened at 19200
+// as the sensor's channel; closed and unmapped again at the end of the scope.
+struct SensorPort {
+    SensorPort(int com, const sim::VirtualSensor& sensor) : com(com) {
+        PortDirectory::Instance().Map(com, sensor.SlavePath());
+        ports.channels[static_cast<std::size_t>(com)] = std::make_unique<TCommsThread>();
+        opened = Channel().Open(com, 19200);
+        Channel().Start();
+        ports.m_comnum = com;
+    }
+    ~SensorPort() {
+        Channel().Close();
+        PortDirectory::Instance().Unmap(com);
+    }
+    SensorPort(const SensorPort&) = delete;
+    SensorPort& operator=(const SensorPort&) = delete;
+    TCommsThread& Channel() { return *ports.channels[static_cast<std::size_t>(com)]; }
+
+    int com;
+    PortTable ports;
+    bool opened = false;
+};
+
 struct FakePoll : PollTimer {
     void StopPoll() override { active = false; }
     void StartPoll() override {
@@ -83,12 +106,9 @@ TEST(UpgradeBackup, RunsBeforeTheRebootAndAFailureAsksWhetherToGoOn) {
         }
         sim::VirtualSensor sensor(o);
         ASSERT_TRUE(sensor.Start());
-        PortDirectory::Instance().Map(7, sensor.SlavePath());
-        PortTable ports;
-        ports.channels[7] = std::make_unique<TCommsThread>();
-        ASSERT_TRUE(ports.channels[7]->Open(7, 19200));
-        ports.channels[7]->Start();
-        ports.m_comnum = 7;
+        SensorPort port(7, sensor);
+        ASSERT_TRUE(port.opened);
+        PortTable& ports = port.ports;
         const std::string tracePath = ::testing::TempDir() + "upgrade-backup-debug.log";
         ASSERT_TRUE(ports.debugLog.Create(tracePath));
         CommandExchange exchange(ports);
@@ -157,8 +177,6 @@ TEST(UpgradeBackup, RunsBeforeTheRebootAndAFailureAsksWhetherToGoOn) {
         std::fclose(trace);
         const bool traced = text.find("\nConfiguration backup " + backupPath) != std::string::npos;
         EXPECT_EQ(traced, c.backupOk && !c.inBootloader);
-        ports.channels[7]->Close();
-        PortDirectory::Instance().Unmap(7);
         sensor.Stop();
     }
 }
@@ -189,12 +207,9 @@ TEST(InstantSensor, EveryReplyCountsTheFirstTimeOnBusyCores) {
     o.instant = true;
     sim::VirtualSensor sensor(o);
     ASSERT_TRUE(sensor.Start());
-    PortDirectory::Instance().Map(8, sensor.SlavePath());
-    PortTable ports;
-    ports.channels[8] = std::make_unique<TCommsThread>();
-    ASSERT_TRUE(ports.channels[8]->Open(8, 19200));
-    ports.channels[8]->Start();
-    ports.m_comnum = 8;
+    SensorPort port(8, sensor);
+    ASSERT_TRUE(port.opened);
+    PortTable& ports = port.ports;
     CommandExchange exchange(ports);
 
     std::atomic<bool> stop{false};
@@ -253,8 +268,6 @@ TEST(InstantSensor, EveryReplyCountsTheFirstTimeOnBusyCores) {
     EXPECT_EQ(perCommand, (std::vector<int>{0, 1, 1, perCommand[3], 1, 1}));
     EXPECT_GT(perCommand[3], 1) << "program blocks";
     EXPECT_EQ(CountText(sensor, "Q"), 1);
-    ports.channels[8]->Close();
-    PortDirectory::Instance().Unmap(8);
     sensor.Stop();
 }
 
@@ -267,16 +280,13 @@ TEST(BootloaderSteps, AReplyOneByteShortFailsEveryStep) {
     o.timing.bootIdleMs = 120000; // the failing steps wait longer than the bootloader's idle
     sim::VirtualSensor sensor(o);
     ASSERT_TRUE(sensor.Start());
-    PortDirectory::Instance().Map(7, sensor.SlavePath());
-    PortTable ports;
-    ports.channels[7] = std::make_unique<TCommsThread>();
-    ASSERT_TRUE(ports.channels[7]->Open(7, kApplicationBaud));
-    ports.channels[7]->Start();
-    ports.m_comnum = 7;
+    SensorPort port(7, sensor);
+    ASSERT_TRUE(port.opened);
+    PortTable& ports = port.ports;
     CommandExchange exchange(ports);
     exchange.SendCommand("Q");
     ASSERT_TRUE(WaitUntilMode(sensor, sim::Mode::Bootloader));
-    ASSERT_TRUE(ports.channels[7]->SetBaudRate(kBootloaderBaud));
+    ASSERT_TRUE(port.Channel().SetBaudRate(kBootloaderBaud));
     HexFile file;
     ASSERT_TRUE(file.Open(hexPath));
     auto image = std::make_unique<FirmwareImage>();
@@ -303,8 +313,6 @@ TEST(BootloaderSteps, AReplyOneByteShortFailsEveryStep) {
         }
     }
     EXPECT_EQ(sensor.CurrentMode(), sim::Mode::Bootloader);
-    ports.channels[7]->Close();
-    PortDirectory::Instance().Unmap(7);
     sensor.Stop();
 }
 
