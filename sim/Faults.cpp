@@ -74,6 +74,7 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
             {"short", &parsed.shortTo, 0},
             {"fail-block", &parsed.failBlock, 1},
             {"hangup-after", &parsed.hangupAfter, 1},
+            {"hangup-at", &parsed.hangupAtMs, 1},
             {"garble-replies", &parsed.garbleReplyEvery, 1},
             {"silent-after", &parsed.silentAfter, 1},
             {"reboot-after", &parsed.rebootAfter, 1},
@@ -124,7 +125,7 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
             error = "unknown fault '" + name +
                     "' (known: silent, drop=N, late=MS, short=N, garble[=K], garble-replies=N, "
                     "refuse-write, fail-erase, fail-block=K, fail-verify, hangup-after=N, "
-                    "silent-after=N, reboot-after=N)";
+                    "hangup-at=MS, silent-after=N, reboot-after=N)";
             return false;
         }
         if (comma == all.size()) {
@@ -133,6 +134,23 @@ bool ParseFaults(const std::string& faultText, Faults& faults, std::string& erro
     }
     faults = parsed;
     return true;
+}
+
+std::string WithoutHangups(const std::string& faultText) {
+    std::string kept;
+    std::size_t pos = 0;
+    while (pos <= faultText.size()) {
+        std::size_t comma = faultText.find(',', pos);
+        if (comma == std::string::npos) {
+            comma = faultText.size();
+        }
+        const std::string item = Trim(faultText.substr(pos, comma - pos));
+        if (!item.empty() && item.rfind("hangup-", 0) != 0) {
+            kept += (kept.empty() ? "" : ",") + item;
+        }
+        pos = comma + 1;
+    }
+    return kept;
 }
 
 } // namespace quellon::sim

@@ -16,6 +16,8 @@
 //   fail-block=K      the Kth program block after an erase is refused (not answered)
 //   fail-verify       the bootloader's verify is never answered
 //   hangup-after=N    after the Nth reply the pseudo-terminal is closed under the peer
+//   hangup-at=MS      MS milliseconds after the start (or after the faults are set on a
+//                     running sensor) the pseudo-terminal is closed under the peer
 //   reboot-after=N    after the Nth reply the sensor restarts once, as after a power cut:
 //                     pending input is lost, it is silent for Timing::rebootMs, then runs
 //                     its application (its bootloader when it holds none), locked
@@ -36,6 +38,7 @@ struct Faults {
     int failBlock = 0;
     bool failVerify = false;
     int hangupAfter = 0;
+    int hangupAtMs = 0;
     int silentAfter = 0;
     int rebootAfter = 0;
 
@@ -45,5 +48,9 @@ struct Faults {
 // Parses a comma-separated list of fault items. An empty text means no faults. On a bad
 // item returns false, leaves `faults` untouched and puts a one-line reason into `error`.
 bool ParseFaults(const std::string& faultText, Faults& faults, std::string& error);
+
+// The fault text without its hang-up items (hangup-after, hangup-at): what a sensor that was
+// unplugged keeps when it comes back.
+std::string WithoutHangups(const std::string& faultText);
 
 } // namespace quellon::sim

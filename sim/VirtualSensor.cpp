@@ -298,7 +298,7 @@ bool VirtualSensor::Start(std::string* error) {
         s.error.clear();
         s.t0 = SteadyNowMs();
         s.stopRequested = false;
-        s.hangupAt = -1;
+        s.hangupAt = s.faults.hangupAtMs > 0 ? s.t0 + s.faults.hangupAtMs : -1;
         s.started = true;
         s.EnterMode(Mode::Application, s.t0);
     }
@@ -439,6 +439,15 @@ bool VirtualSensor::SetFaults(const std::string& faultText, std::string* error) 
     m_impl->repliesKept = 0;
     m_impl->repliesSent = 0;
     m_impl->rebooted = false;
+    if (f.hangupAtMs > 0 && m_impl->started) {
+        m_impl->hangupAt = SteadyNowMs() + f.hangupAtMs;
+#ifndef _WIN32
+        if (m_impl->wakeWrite >= 0) {
+            const char b = 1; // the line's thread sleeps until its next deadline: this one
+            (void)!::write(m_impl->wakeWrite, &b, 1);
+        }
+#endif
+    }
     return true;
 }
 

@@ -41,7 +41,10 @@ const char* kUsage =
     "  --fault LIST             faults, comma-separated: silent, drop=N, late=MS, short=N,\n"
     "                           garble[=K], garble-replies=N, refuse-write, fail-erase,\n"
     "                           fail-block=K, fail-verify, hangup-after=N, silent-after=N,\n"
-    "                           reboot-after=N\n"
+    "                           reboot-after=N, hangup-at=MS\n"
+    "  --return-after MS        after a hang-up, come back MS milliseconds later on a new\n"
+    "                           pseudo-terminal (behind the same --link), memory kept, as an\n"
+    "                           adapter plugged in again; prints the new path\n"
     "  --state FILE             keep the configuration memory in FILE between runs\n"
     "  --trace                  every frame received and sent, with times, on stderr\n"
     "  --instant                no line pacing: answer at once, as a USB CDC sensor does\n"
@@ -71,6 +74,27 @@ bool ParseNumber(const std::string& text, long minimum, long& value) {
     return true;
 }
 
+// After a hang-up: waits `ms` (a signal still ends the program), then serves again on a new
+// pseudo-terminal, behind the same link, with the memory kept and without the hang-up
+// faults, so that it comes back once. False when it cannot or was told to stop.
+bool ComeBack(quellon::sim::VirtualSensor& sensor, const std::string& faults, long ms) {
+    for (long waited = 0; waited < ms && !g_stop.load(); waited += 10) {
+        ::usleep(10 * 1000);
+    }
+    if (g_stop.load()) {
+        return false;
+    }
+    sensor.Stop();
+    std::string why;
+    if (!sensor.SetFaults(quellon::sim::WithoutHangups(faults), &why) || !sensor.Start(&why)) {
+        std::cerr << "quellon-sim: cannot come back: " << why << "\n";
+        return false;
+    }
+    std::cerr << "quellon-sim: back on " << sensor.SlavePath() << "\n";
+    std::cout << sensor.SlavePath() << std::endl;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -82,6 +106,7 @@ int main(int argc, char** argv) {
     bool modelGiven = false;
     bool outputGiven = false;
     bool thirdGiven = false;
+    long returnAfterMs = -1; // -1: a hang-up ends the program
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -144,6 +169,11 @@ int main(int argc, char** argv) {
                 return BadOption("--seed takes a whole number");
             }
             options.seed = static_cast<std::uint32_t>(n);
+        } else if (arg == "--return-after") {
+            if (!value(v) || !ParseNumber(v, 0, n) || n > 100000000L) {
+                return BadOption("--return-after takes a number of milliseconds");
+            }
+            returnAfterMs = n;
         } else if (arg == "--reboot-ms" || arg == "--boot-idle-ms" || arg == "--run-time-ms") {
             if (!value(v) || !ParseNumber(v, arg == "--reboot-ms" ? 0 : 1, n) || n > 100000000L) {
                 return BadOption(arg + " takes a number of milliseconds");
@@ -222,7 +252,9 @@ int main(int argc, char** argv) {
         ::usleep(100 * 1000);
         if (!sensor.IsRunning()) {
             std::cerr << "quellon-sim: the line was hung up\n";
-            break;
+            if (returnAfterMs < 0 || !ComeBack(sensor, options.faults, returnAfterMs)) {
+                break;
+            }
         }
         if (++ticks % 10 == 0 && sensor.MemoryGeneration() != saved) {
             save();

@@ -221,13 +221,56 @@ TEST(SimExecutable, BadOptionsGiveOneLineAndStatus2) {
     EXPECT_EQ(help.Wait(3000), 0);
 }
 
-TEST(SimExecutable, EndsWhenAHangUpFaultClosesTheLine) {
-    Child child;
-    ASSERT_TRUE(child.Spawn({"--fault", "hangup-after=1"}));
-    const std::string slave = child.ReadLine(3000);
-    ConfiguratorSide side;
-    ASSERT_TRUE(side.Open(slave));
-    EXPECT_TRUE(side.Ask("I", 17, 100));
-    EXPECT_TRUE(WaitFor([&] { return side.Channel()->IsGone(); }, 2000));
-    EXPECT_EQ(child.Wait(3000), 0);
+// An unplug on demand: the line hangs up after a number of replies or at a time, and the
+// program ends then, or (--return-after) serves again behind the same link with its memory
+// and other faults, as the same adapter plugged in again.
+TEST(SimExecutable, HangsUpAndEndsOrComesBackBehindItsLink) {
+    struct Case {
+        const char* fault;
+        bool comesBack;
+    };
+    const Case cases[] = {
+        {"hangup-after=2,refuse-write", false},
+        {"hangup-at=700,refuse-write", false},
+        {"hangup-after=2,refuse-write", true},
+        {"hangup-at=700,refuse-write", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.fault) + (c.comesBack ? " returning" : ""));
+        const std::string link = TempPath("replug");
+        std::vector<std::string> args = {"--link", link, "--fault", c.fault};
+        if (c.comesBack) {
+            args.insert(args.end(), {"--return-after", "300"});
+        }
+        Child child;
+        ASSERT_TRUE(child.Spawn(args));
+        ASSERT_FALSE(child.ReadLine(3000).empty());
+        ConfiguratorSide side;
+        ASSERT_TRUE(side.Open(link));
+        side.Unlock();
+        EXPECT_FALSE(side.Ask("W 0026 01", 2, 20)) << "writes refused";
+        EXPECT_TRUE(side.Ask("I", 17, 100));
+        EXPECT_TRUE(side.Ask("I", 17, 100));
+        EXPECT_TRUE(WaitFor([&] { return side.Channel()->IsGone(); }, 3000));
+        if (!c.comesBack) {
+            EXPECT_EQ(child.Wait(3000), 0);
+            EXPECT_FALSE(IsLink(link));
+            continue;
+        }
+        const std::string again = child.ReadLine(3000);
+        ASSERT_EQ(again.rfind("/dev/pts/", 0), 0u) << again;
+        ASSERT_TRUE(IsLink(link));
+        side.Close();
+        ConfiguratorSide back;
+        ASSERT_TRUE(back.Open(link));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_TRUE(back.Ask("I", 17, 100)) << "no hang-up the second time, reply " << i;
+        }
+        back.Unlock();
+        EXPECT_FALSE(back.Ask("W 0026 01", 2, 20)) << "the other faults stay";
+        ASSERT_EQ(::kill(child.pid, SIGTERM), 0);
+        EXPECT_EQ(child.Wait(3000), 0);
+        EXPECT_FALSE(IsLink(link));
+        EXPECT_NE(child.ReadAllErr(200).find("quellon-sim: back on " + again), std::string::npos);
+    }
 }

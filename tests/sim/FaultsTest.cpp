@@ -29,6 +29,7 @@ TEST(SimFaults, GoodLists) {
         {"fail-block=2", with([](Faults& f) { f.failBlock = 2; })},
         {"fail-verify", with([](Faults& f) { f.failVerify = true; })},
         {"hangup-after=5", with([](Faults& f) { f.hangupAfter = 5; })},
+        {"hangup-at=250", with([](Faults& f) { f.hangupAtMs = 250; })},
         {"garble-replies=100", with([](Faults& f) { f.garbleReplyEvery = 100; })},
         {"silent-after=4,reboot-after=2", with([](Faults& f) {
              f.silentAfter = 4;
@@ -66,6 +67,7 @@ TEST(SimFaults, BadListsAreRefusedWithAReason) {
         {"garble-replies=0", "garble-replies"},
         {"hangup-after=99999999999", "hangup-after"},
         {"silent-after=0", "silent-after"},
+        {"hangup-at=0", "hangup-at"},
         {"reboot-after", "reboot-after"},
     };
     for (const auto& c : cases) {
@@ -76,5 +78,17 @@ TEST(SimFaults, BadListsAreRefusedWithAReason) {
         EXPECT_NE(error.find(c.mentions), std::string::npos) << c.text << " -> " << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
         EXPECT_EQ(f.lateMs, 77) << "faults untouched after " << c.text;
+    }
+}
+
+TEST(SimFaults, AComingBackSensorKeepsAllButItsHangUps) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", ""},
+        {"hangup-after=3", ""},
+        {"drop=3, hangup-at=500 ,late=10", "drop=3,late=10"},
+        {"hangup-at=5,hangup-after=1,refuse-write", "refuse-write"},
+    };
+    for (const auto& [text, kept] : cases) {
+        EXPECT_EQ(quellon::sim::WithoutHangups(text), kept) << text;
     }
 }
