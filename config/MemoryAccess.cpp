@@ -32,7 +32,8 @@ MemoryAccess::MemoryAccess(SensorLink& link, PollTimer& timer, std::function<voi
       m_wait(wait ? std::move(wait) : std::function<void(int)>(WaitMs)) {}
 
 bool MemoryAccess::Exchange(const std::string& command, char* buffer, int length) {
-    for (int attempt = 0; attempt < kExchangeTries; ++attempt) {
+    // No try is left for a port that has gone: nothing sent on it arrives.
+    for (int attempt = 0; attempt < kExchangeTries && !m_link.LinkGone(); ++attempt) {
         std::memset(buffer, 0, kReplyBuffer);
         m_link.SendCommand(command);
         int count = 0;
@@ -81,11 +82,11 @@ DisplayResult MemoryAccess::Display(ShowKind kind, ConfigAddress address, float 
     const bool stopped = !m_readall;
     if (stopped) {
         m_timer.StopPoll();
-        m_wait(kSettleMs);
+        Wait(kSettleMs);
     }
     bool ok = false;
     std::uint32_t raw = 0;
-    for (int attempt = 0; attempt < kDisplayTries && !ok; ++attempt) {
+    for (int attempt = 0; attempt < kDisplayTries && !ok && !m_link.LinkGone(); ++attempt) {
         if (kind == ShowKind::ShowRunTime) {
             ok = ReadConfigLong(address, raw);
         } else {
@@ -94,7 +95,7 @@ DisplayResult MemoryAccess::Display(ShowKind kind, ConfigAddress address, float 
             raw = word;
         }
         if (!ok) {
-            m_wait(kRetryPauseMs);
+            Wait(kRetryPauseMs);
         }
     }
     DisplayResult result;
@@ -127,7 +128,7 @@ EntryResult MemoryAccess::Write(ConfigAddress address, std::uint16_t word) {
 EntryResult MemoryAccess::Enter(SetKind kind, const std::string& text, ConfigAddress address,
                                 float scale, std::uint16_t mask) {
     m_timer.StopPoll();
-    m_wait(kSettleMs);
+    Wait(kSettleMs);
     EntryResult result;
     if (const auto word = EntryWord(kind, text, scale, mask)) {
         result = Write(address, *word);
@@ -140,7 +141,7 @@ EntryResult MemoryAccess::Enter(SetKind kind, const std::string& text, ConfigAdd
 
 EntryResult MemoryAccess::Enter(SetKind kind, int spinValue, ConfigAddress address) {
     m_timer.StopPoll();
-    m_wait(kSettleMs);
+    Wait(kSettleMs);
     EntryResult result;
     if (kind == SetKind::SetSpin || kind == SetKind::SetDecimal) {
         result = Write(address, SetSpinWord(spinValue));

@@ -69,7 +69,12 @@ public:
 
     SensorLink& Link() const { return m_link; }
     PollTimer& Timer() const { return m_timer; }
-    void Wait(int ms) const { m_wait(ms); }
+    // A fixed pause of the protocol; none once the port has gone, as nothing goes out on it.
+    void Wait(int ms) const {
+        if (!m_link.LinkGone()) {
+            m_wait(ms);
+        }
+    }
 
     // Batch flag: while set, display operations leave the live poll timer alone.
     bool m_readall = false;

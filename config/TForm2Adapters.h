@@ -29,6 +29,7 @@ public:
         }
         return m_forms.Form1->WaitReply(buffer, capacity, length, budget, count);
     }
+    bool LinkGone() const override { return m_forms.Form1 && m_forms.Form1->Exchange().LinkGone(); }
 
 private:
     AppForms& m_forms;

@@ -9,7 +9,8 @@ bool SendAcknowledged(SensorLink& link, AckTimers& timers, UserPrompts& prompts,
     timers.StopMainPoll();
     timers.StopReportingPoll();
     bool answered = false;
-    for (int attempt = 0; attempt < 4 && !answered; ++attempt) {
+    // A port that has gone answers no try: the box comes at once.
+    for (int attempt = 0; attempt < 4 && !answered && !link.LinkGone(); ++attempt) {
         char reply[64];
         std::memset(reply, 0, sizeof reply);
         WaitMs(50);

@@ -43,6 +43,11 @@ bool CommandExchange::SendFrame(const std::uint8_t* payload, int length) {
     return channel->WriteFramed(payload, length);
 }
 
+bool CommandExchange::LinkGone() const {
+    const TCommsThread* channel = m_ports.SensorChannel();
+    return channel && channel->IsGone();
+}
+
 bool CommandExchange::Collect(TCommsThread* channel, char* buffer, int capacity, int length,
                               int budget, int& count, bool withProgress) {
     count = 0;

@@ -32,6 +32,7 @@ public:
     // A bootloader frame of the payload (at most 509 bytes; false, nothing written, if longer).
     bool SendFrame(const std::uint8_t* payload, int length);
     bool WaitReply(char* buffer, int capacity, int length, int budget, int& count) override;
+    bool LinkGone() const override;
     bool WaitReplyWithProgress(char* buffer, int capacity, int length, int budget, int& count);
     void UnlockSensor();
     void LockSensor();

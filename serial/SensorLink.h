@@ -14,6 +14,9 @@ public:
     // Collects at least `length` bytes within `budget` polls of 10 ms into `buffer` (with a
     // zero byte after them). `count` receives the number of bytes seen.
     virtual bool WaitReply(char* buffer, int capacity, int length, int budget, int& count) = 0;
+    // True once the device behind the link has gone (an adapter pulled out): nothing sent on
+    // it arrives any more, so a sequence of exchanges can stop instead of going on.
+    virtual bool LinkGone() const { return false; }
 };
 
 // The main window's live status poll timer, which every sequence of exchanges stops and
