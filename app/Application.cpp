@@ -4,6 +4,7 @@
 #include "dialogs/TForm5.h"
 #include "dialogs/TForm6.h"
 #include "dialogs/TForm7.h"
+#include "monitor/LiveStatus.h"
 #include "monitor/TForm1.h"
 #include "reporting/TForm4.h"
 #include "serial/PortDirectory.h"
@@ -55,6 +56,8 @@ bool Application::Prepare(std::string& error) {
 
 void Application::CreateForms() {
     m_forms.Form1 = new TForm1(m_forms);
+    m_gonePrompts = std::make_unique<GoneDevicePrompts>(*m_forms.Prompts, m_forms.Form1->Ports());
+    m_forms.Prompts = m_gonePrompts.get();
     m_forms.FrmComms = new TFrmComms(m_forms.Form1->Ports(), m_forms.Form1);
     m_forms.Form3 = new TForm3(m_forms.Form1);
     m_forms.Form2 = new TForm2(m_forms);

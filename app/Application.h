@@ -12,6 +12,7 @@ namespace quellon {
 namespace sim {
 class VirtualSensor;
 }
+class GoneDevicePrompts;
 
 class Application {
 public:
@@ -35,6 +36,7 @@ private:
     CommandLine m_options;
     AppForms m_forms;
     std::unique_ptr<sim::VirtualSensor> m_sim;
+    std::unique_ptr<GoneDevicePrompts> m_gonePrompts; // wraps the prompts given
 };
 
 } // namespace quellon

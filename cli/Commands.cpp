@@ -466,6 +466,7 @@ int RunImportCommand(Session& s, const std::vector<std::string>& args) {
     case ImportResult::Status::WriteErrors:
         s.printer.Result(s.Result()
                              .Add("words", static_cast<long long>(result.words))
+                             .Add("written", static_cast<long long>(result.written))
                              .Add("failed", static_cast<long long>(result.failed)));
         return kExitSensor;
     default:

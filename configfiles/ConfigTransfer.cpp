@@ -182,12 +182,16 @@ ImportResult ImportEntries(const ConfigFileContext& context, const std::vector<D
     Unlock(context);
     ShowProgress(context, "Writing configuration", result.words);
     for (const DscEntry& e : entries) {
-        if (!context.memory.WriteConfigWord(e.address, e.value)) {
-            ++result.failed;
+        if (context.memory.WriteConfigWord(e.address, e.value)) {
+            ++result.written;
+        } else if (context.memory.Link().LinkGone()) {
+            result.portGone = true; // nothing more arrives: the rest is not tried
+            break;
         }
         Step(context);
     }
     CloseProgress(context);
+    result.failed = result.words - result.written;
     if (result.failed == 0) {
         context.memory.Link().SendCommand("Z");
         result.status = ImportResult::Status::Written;
@@ -196,6 +200,19 @@ ImportResult ImportEntries(const ConfigFileContext& context, const std::vector<D
         result.message = kWritingError;
     }
     return result;
+}
+
+std::string ImportDetails(const ImportResult& result) {
+    if (result.status != ImportResult::Status::WriteErrors) {
+        return {};
+    }
+    std::string details = std::to_string(result.written) + " of " + std::to_string(result.words) +
+                          " words were written.";
+    if (result.portGone) {
+        details += " The port went during the import: the words after it were not tried, and "
+                   "the sensor keeps the ones written.";
+    }
+    return details;
 }
 
 ImportResult RunImport(const ConfigFileContext& context,
@@ -217,7 +234,7 @@ ImportResult RunImport(const ConfigFileContext& context,
     }
     result = ImportEntries(context, file.entries);
     if (result.status == ImportResult::Status::WriteErrors) {
-        ErrorBox(context, result.message);
+        context.prompts.Message(kError, result.message, PromptButtons::Ok, ImportDetails(result));
     }
     if (featuresRead) {
         featuresRead();

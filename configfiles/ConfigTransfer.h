@@ -103,15 +103,20 @@ struct ImportResult {
         WriteErrors, // some word was not written; no "Z"
     };
     Status status = Status::Cancelled;
-    int words = 0;  // entries in the file
-    int failed = 0; // words not written
+    int words = 0;         // entries in the file
+    int failed = 0;        // words not written (those not tried after the port went included)
+    int written = 0;       // words the sensor acknowledged
+    bool portGone = false; // the sensor's port went: the words after it were not tried
     std::string message;
 };
 
 // Unlocks the sensor and writes each entry in order (progress "Writing configuration"),
-// going on after a failed word; sends "Z" only when every word was written. Shows no box
-// and leaves the live poll alone.
+// going on after a failed word, but stopping when the sensor's port has gone; sends "Z"
+// only when every word was written. Shows no box and leaves the live poll alone.
 ImportResult ImportEntries(const ConfigFileContext& context, const std::vector<DscEntry>& entries);
+// The writing error's details: how many words reached the sensor ("4 of 6 words were
+// written."), and that the rest were not tried when the port went; empty unless WriteErrors.
+std::string ImportDetails(const ImportResult& result);
 
 // "Import": stops the live poll, asks for the file, reads and checks all of it before
 // anything is sent, writes it, shows the writing error, runs `featuresRead` (the

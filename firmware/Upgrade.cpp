@@ -13,9 +13,9 @@ void SetLineSpeed(UpgradeEnvironment& env, int baud, int settleMs) {
     WaitMs(settleMs);
 }
 
-void Fail(UpgradeEnvironment& env, const char* text) {
+void Fail(UpgradeEnvironment& env, const char* text, const std::string& details = {}) {
     env.exchange.Ports().debugLog.Write("\nUpgrade failed: %s", text);
-    env.prompts.Message("Error", text, PromptButtons::Ok);
+    env.prompts.Message("Error", text, PromptButtons::Ok, details);
 }
 
 // Checks the open file whole; on a refusal closes it and says why.
@@ -143,13 +143,13 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
         Fail(env, "Cannot read Bootloader version");
     } else if (!boot.EraseApplication()) {
         result = UpgradeResult::EraseFailed;
-        Fail(env, "Cannot erase application");
+        Fail(env, "Cannot erase application", kLeftInBootloader);
     } else if (!boot.ProgramApplication(check.records)) {
         result = UpgradeResult::ProgramFailed;
-        Fail(env, "Cannot program application");
+        Fail(env, "Cannot program application", kLeftInBootloader);
     } else if (!boot.VerifyApplication()) {
         result = UpgradeResult::VerifyFailed;
-        Fail(env, "Cannot verify application");
+        Fail(env, "Cannot verify application", kLeftInBootloader);
     } else {
         boot.RunApplication();
         trace.Write("\nUpgrade: %d blocks, image %06x-%06x, crc %04x", boot.BlocksSent(),

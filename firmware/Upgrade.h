@@ -44,6 +44,12 @@ enum class UpgradeResult {
 
 const char* UpgradeResultName(UpgradeResult result);
 
+// The details of a failure once the bootloader had answered (erase, program, verify): the
+// application may be gone, and the sensor then stays in its bootloader.
+inline constexpr const char* kLeftInBootloader =
+    "The sensor may be left in its bootloader without an application. Sensor Upgrade will "
+    "find it there: run it again with the same file.";
+
 // After an upgrade that ended so, does the sensor run its application? True when nothing
 // reached it (no file, a refused file, the backup declined) and after a good upgrade; false
 // when it may sit in its bootloader.

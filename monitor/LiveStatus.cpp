@@ -83,4 +83,15 @@ std::string GoneDeviceDetails(PortTable& ports) {
     return details;
 }
 
+PromptAnswer GoneDevicePrompts::Message(const std::string& caption, const std::string& text,
+                                        PromptButtons buttons, const std::string& details) {
+    std::string all = details;
+    if (caption == "Error") {
+        if (const std::string gone = GoneDeviceDetails(m_ports); !gone.empty()) {
+            all = details.empty() ? gone : gone + "\n" + details;
+        }
+    }
+    return m_prompts.Message(caption, text, buttons, all);
+}
+
 } // namespace quellon

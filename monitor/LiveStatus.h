@@ -1,5 +1,6 @@
 #pragma once
 // The live status record (reply to "A") and how the main window shows it.
+#include "common/UserPrompts.h"
 #include "serial/SensorLink.h"
 
 #include <cstdint>
@@ -46,5 +47,26 @@ PollOutcome PollLiveStatus(SensorLink& link, int& failures, LiveStatus& out);
 // words that name it, "COMn (path): the device has gone", also written to the trace; otherwise
 // empty.
 std::string GoneDeviceDetails(PortTable& ports);
+
+// The program's boxes, with every "Error" box shown while the sensor's port has gone naming
+// that port in its details (before any details of its own), so that whichever operation the
+// unplug cut short, its own message says why.
+class GoneDevicePrompts final : public UserPrompts {
+public:
+    GoneDevicePrompts(UserPrompts& prompts, PortTable& ports)
+        : m_prompts(prompts), m_ports(ports) {}
+    PromptAnswer Message(const std::string& caption, const std::string& text, PromptButtons buttons,
+                         const std::string& details = {}) override;
+    std::string OpenFileName(const std::string& caption, const std::string& filter) override {
+        return m_prompts.OpenFileName(caption, filter);
+    }
+    std::string SaveFileName(const std::string& caption, const std::string& filter) override {
+        return m_prompts.SaveFileName(caption, filter);
+    }
+
+private:
+    UserPrompts& m_prompts;
+    PortTable& m_ports;
+};
 
 } // namespace quellon

@@ -215,6 +215,7 @@ TEST_F(Transfer, ImportGoesOnAfterAFailedWordAndThenSendsNoReload) {
     EXPECT_EQ(r.status, ImportResult::Status::WriteErrors);
     EXPECT_EQ(r.failed, 1);
     EXPECT_EQ(r.message, kWritingError);
+    EXPECT_EQ(ImportDetails(r), "2 of 3 words were written.");
     EXPECT_EQ(link.commands, (std::vector<std::string>{"W 0026 b0", "W 0027 04", "W 0028 20",
                                                        "W 0028 20", "W 001e 41", "W 001f 00"}));
     EXPECT_EQ(log.events.front(), "unlock");
