@@ -105,6 +105,7 @@ struct VirtualSensor::Impl {
     std::uint64_t repliesKept = 0; // queued and not dropped
     std::uint64_t repliesSent = 0;
     double hangupAt = -1;  // a hang-up fault closes the line then
+    double hungUpAt = -1;  // when a hang-up fault closed it
     bool rebooted = false; // a reboot fault has restarted the sensor
     double nextTick = 0;
     double nextRunTime = 0;

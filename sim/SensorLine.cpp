@@ -151,6 +151,7 @@ struct Worker {
     void Advance(double now) {
         if (s.hangupAt >= 0 && now >= s.hangupAt && s.master >= 0) {
             Hangup();
+            s.hungUpAt = now;
             return;
         }
         if (s.mode == Mode::Rebooting && now >= s.modeAt) {

@@ -299,6 +299,7 @@ bool VirtualSensor::Start(std::string* error) {
         s.t0 = SteadyNowMs();
         s.stopRequested = false;
         s.hangupAt = s.faults.hangupAtMs > 0 ? s.t0 + s.faults.hangupAtMs : -1;
+        s.hungUpAt = -1;
         s.started = true;
         s.EnterMode(Mode::Application, s.t0);
     }
@@ -384,6 +385,11 @@ void VirtualSensor::Stop() {
     s.txQueue.clear();
     s.pending.clear();
     s.started = false;
+}
+
+double VirtualSensor::HungUpAtMs() const {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->hungUpAt;
 }
 
 bool VirtualSensor::IsRunning() const {

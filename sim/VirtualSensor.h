@@ -187,6 +187,8 @@ public:
     // Stops the thread and closes the pseudo-terminal. Idempotent.
     void Stop();
     bool IsRunning() const;
+    // When a hang-up fault closed the line (SteadyNowMs()), or -1 while it has not.
+    double HungUpAtMs() const;
     std::string SlavePath() const;
     std::string LastError() const;
 
