@@ -37,6 +37,9 @@ namespace {
 const char* const kNoSensorMessage =
     "Cannot communicate with sensor. Please close GUI, powercycle sensor and restart GUI.\n\n"
     "If problem persists please refer to Quellon manual.";
+// A search on demand finds nothing: the program stays open for another try.
+const char* const kNoSensorAgainMessage =
+    "Cannot communicate with sensor. Check connections, then choose Sensor > Reconnect again.";
 
 const QColor kYellow(255, 255, 0);
 const QColor kRed(255, 0, 0);
@@ -241,6 +244,7 @@ void TForm1::BuildMenu() {
     Medium1 =
         act(RestoreFactoryDefaults1, "Medium1", "&Medium", [this] { RestoreDefaults("D 2"); });
     Large1 = act(RestoreFactoryDefaults1, "Large1", "&Large", [this] { RestoreDefaults("D 3"); });
+    Reconnect1 = act(Sensor1, "Reconnect1", "Reconnec&t", [this] { Reconnect1Click(); });
     Exit1 = act(Sensor1, "Exit1", "E&xit", [this] { Exit1Click(); });
 
     Bootloader1 = menuBar()->addMenu("&Bootloader");
@@ -296,8 +300,19 @@ bool TForm1::IdentifySensor(int tries) {
 }
 
 void TForm1::FormShow() {
+    Search(false);
+}
+
+bool TForm1::Search(bool again) {
+    struct Done {
+        bool& done;
+        ~Done() { done = true; }
+    } searchDone{m_searchDone}; // on every way out
     m_exchange.SetProgress(m_forms.Form3);
     StartupSearch search(m_exchange, m_tracePath);
+    if (again) {
+        search.SearchAgain();
+    }
     const auto outcome = search.Run(
         [this]() -> std::optional<int> {
             if (m_forms.FrmComms->ShowModal() == QDialog::Accepted) {
@@ -309,20 +324,23 @@ void TForm1::FormShow() {
         [this] { return m_closing; });
 
     if (m_closing) {
-        m_searchDone = true; // closed during the search: the program is ending
-        return;
+        return false; // closed during the search: the program is ending
     }
+    // A search on demand leaves the program open whatever it finds: the user may plug the
+    // adapter in and choose Reconnect again.
+    const char* const noSensor = again ? kNoSensorAgainMessage : kNoSensorMessage;
     if (outcome == StartupSearch::Outcome::NoPorts) {
-        m_forms.Prompts->Message("Error", kNoSensorMessage, PromptButtons::Ok,
-                                 search.SkippedDetails());
-        m_searchDone = true;
-        close();
-        return;
+        m_forms.Prompts->Message("Error", noSensor, PromptButtons::Ok, search.SkippedDetails());
+        if (!again) {
+            close();
+        }
+        return false;
     }
     if (outcome == StartupSearch::Outcome::Cancelled) {
-        m_searchDone = true;
-        close();
-        return;
+        if (!again) {
+            close();
+        }
+        return false;
     }
     const bool identified = ConnectChosenSensor(
         m_exchange,
@@ -333,8 +351,7 @@ void TForm1::FormShow() {
             }
         });
     if (m_closing) {
-        m_searchDone = true;
-        return;
+        return false;
     }
     if (identified) {
         m_failures = 0;
@@ -342,10 +359,36 @@ void TForm1::FormShow() {
         lbComms->setText("Comms:Ok");
         PortWatch->start();
     } else {
-        m_forms.Prompts->Message("Error", kNoSensorMessage, PromptButtons::Ok,
-                                 search.SkippedDetails());
+        m_forms.Prompts->Message("Error", noSensor, PromptButtons::Ok, search.SkippedDetails());
     }
-    m_searchDone = true;
+    return identified;
+}
+
+void TForm1::Reconnect1Click() {
+    if (!m_searchDone || OperationRunning()) {
+        return;
+    }
+    // What ran before the port went (or runs now) runs again once the sensor is found.
+    const bool readout =
+        m_portGone ? m_resumeConfigReadout : m_forms.Form2 && m_forms.Form2->Timer1->isActive();
+    const bool reporting =
+        m_portGone ? m_resumeReporting : m_forms.Form4 && m_forms.Form4->Timer1->isActive();
+    Timer1->stop();
+    PortWatch->stop();
+    if (m_forms.Form2) {
+        m_forms.Form2->Timer1->stop();
+    }
+    StopReportingPoll();
+    m_portGone = false;
+    lbComms->setText("COMMS FAIL");
+    ClearLiveDisplay();
+    m_searchDone = false;
+    if (!Search(true)) {
+        return;
+    }
+    m_resumeConfigReadout = readout;
+    m_resumeReporting = reporting;
+    Resume();
 }
 
 void TForm1::FeaturesReadAndApply() {
@@ -411,9 +454,9 @@ void TForm1::Button1Click() {
         Timer1->setInterval(1000);
         Timer1->stop();
         lbComms->setText("Comms:Fail");
-        // An adapter that was pulled out is named in the box's details and the trace.
-        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok,
-                                 GoneDeviceDetails(m_ports));
+        // An adapter that was pulled out is named in the box's details and the trace
+        // (GoneDevicePrompts).
+        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok);
     }
     if (outcome != PollOutcome::Good) {
         return;
@@ -484,11 +527,16 @@ void TForm1::LeavePortGone() {
     m_portGone = false;
     m_failures = 0;
     lbComms->setText("Comms:Ok");
+    Resume();
+}
+
+void TForm1::Resume() {
     if (m_resumeConfigReadout && m_forms.Form2 && m_forms.Form2->isVisible()) {
         m_forms.Form2->Timer1->start();
     }
     if (m_resumeReporting && ReportingVisible()) {
-        StartReportingPoll(); // the reporting window keeps the main poll off
+        Timer1->stop(); // the reporting window keeps the main poll off
+        StartReportingPoll();
     } else {
         Timer1->setInterval(200);
         StartPoll();

@@ -42,6 +42,10 @@ public:
 
     // Start-up search, run once when the window is first shown.
     void FormShow();
+    // Sensor > Reconnect: the start-up search again on demand (every port, the Select Port
+    // dialog included), for an adapter that came back under another name; what sampled or
+    // read out before goes on when the sensor is found.
+    void Reconnect1Click();
     bool SearchDone() const { return m_searchDone; }
     // Closing: stops the poll, sends the empty command, closes the trace.
     void FormClose();
@@ -142,6 +146,7 @@ public:
     QAction* Small1;
     QAction* Medium1;
     QAction* Large1;
+    QAction* Reconnect1; // searches every port again, as at the start
     QAction* Exit1;
     QMenu* Bootloader1;
     QAction* Mode1;
@@ -194,6 +199,9 @@ private:
     // The sensor's port has gone: what ran before, to run again once the sensor is back.
     void EnterPortGone();
     void LeavePortGone();
+    void Resume(); // the configuration readout, reporting sampling or live poll, as before
+    // The search and the start-up's end; true when the sensor answered and the poll runs.
+    bool Search(bool again);
     void ClearLiveDisplay(); // debris gauges to 0, the oil box to "---"
     bool OperationRunning() const;
     PortRecovery m_recovery{m_exchange};

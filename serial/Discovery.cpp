@@ -74,8 +74,19 @@ StartupSearch::Outcome StartupSearch::Run(const std::function<std::optional<int>
                                           const std::function<bool()>& abandoned) {
     PortTable& ports = m_exchange.Ports();
     TraceLog& trace = ports.debugLog;
+    if (m_again) {
+        trace.Write("\nSearching every port again");
+        for (int i = 1; i < PortTable::kSlots; ++i) {
+            if (auto& channel = ports.channels[static_cast<std::size_t>(i)]) {
+                trace.Write("\nclosing comport %i", i);
+                channel->Close();
+                channel.reset();
+            }
+        }
+    } else {
+        trace.Create(m_tracePath);
+    }
     ports.m_comnum = PortTable::kNoPort;
-    trace.Create(m_tracePath);
     m_skipped.clear();
     m_openedPorts.clear();
     m_opened = 0;

@@ -72,6 +72,10 @@ public:
     void SetOnAnswered(std::function<void(int comNumber)> onAnswered) {
         m_onAnswered = std::move(onAnswered);
     }
+    // A search on demand ("Reconnect"), for an adapter that came back under another name:
+    // every channel still in the table is closed first and the trace goes on where it is,
+    // instead of starting anew.
+    void SearchAgain() { m_again = true; }
 
 private:
     void TraceSkipped();
@@ -82,6 +86,7 @@ private:
     std::vector<OpenedPort> m_openedPorts;
     std::function<void(int)> m_onAnswered;
     int m_opened = 0;
+    bool m_again = false;
 };
 
 // The start-up's end once the search has chosen a port: five identifications; on success

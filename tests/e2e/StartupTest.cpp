@@ -1,4 +1,5 @@
 // The start-up search of the real main window against virtual sensors and scripted peers.
+#include "serial/PortDirectory.h"
 #include "serial/TFrmComms.h"
 #include "tests/e2e/Harness.h"
 #include "tests/support/FakeResponder.h"
@@ -8,6 +9,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+
+#include <algorithm>
+#include <unistd.h>
 
 using namespace quellon;
 using namespace quellon::test;
@@ -148,3 +152,100 @@ TEST_F(Startup, IdentificationReplyOfAnyPeerIsParsed) {
     EXPECT_EQ(commands[3], "U 3C7E");
     fake.Stop();
 }
+
+// ---- Sensor > Reconnect -------------------------------------------------------------------
+
+namespace {
+
+enum class There { SensorOnAnotherPort, Nothing, TwoSilentPorts };
+
+class Reconnect : public ProgramFixture, public ::testing::WithParamInterface<There> {};
+
+std::string ThereName(const ::testing::TestParamInfo<There>& info) {
+    static const char* const names[] = {"SensorOnAnotherPort", "Nothing", "TwoSilentPorts"};
+    return names[static_cast<int>(info.param)];
+}
+
+} // namespace
+
+// The adapter was pulled and came back under another name (or not at all): Reconnect runs the
+// start-up search again over every port, the Select Port dialog included, and whatever it
+// finds the program stays open and the trace goes on.
+TEST_P(Reconnect, SearchesEveryPortAgainAndTheProgramStaysOpen) {
+    const There there = GetParam();
+    sim::Options first;
+    first.link = ::testing::TempDir() + "reconnect-com5-" + std::to_string(::getpid());
+    sim::VirtualSensor& sensor = AddSensor(5, first);
+    options.ports[5] = first.link;
+    Launch();
+    ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+    sensor.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Port gone"; }, 5000));
+
+    sim::VirtualSensor elsewhere;
+    Pty com2, com9;
+    bool dialogShown = false;
+    std::function<void()> act = [&] {
+        TFrmComms* dialog = Forms().FrmComms;
+        if (!dialog || !dialog->isVisible()) {
+            QTimer::singleShot(20, act);
+            return;
+        }
+        dialogShown = true;
+        dialog->reject();
+    };
+    switch (there) {
+    case There::SensorOnAnotherPort:
+        ASSERT_TRUE(elsewhere.Start());
+        PortDirectory::Instance().Map(7, elsewhere.SlavePath());
+        break;
+    case There::Nothing:
+        prompts.Expect("Error",
+                       "Cannot communicate with sensor. Check connections, then choose Sensor > "
+                       "Reconnect again.",
+                       PromptAnswer::Ok);
+        break;
+    case There::TwoSilentPorts:
+        PortDirectory::Instance().Map(2, com2.SlavePath());
+        PortDirectory::Instance().Map(9, com9.SlavePath());
+        QTimer::singleShot(20, act);
+        break;
+    }
+    Form1()->Reconnect1->trigger();
+
+    ASSERT_TRUE(Form1()->isVisible()) << "a search on demand never ends the program";
+    EXPECT_TRUE(Form1()->SearchDone());
+    EXPECT_EQ(dialogShown, there == There::TwoSilentPorts);
+    const std::string trace = ReadText(tracePath);
+    EXPECT_EQ(trace.rfind("\nOpen Port 5\nPingcomport 5", 0), 0u) << "the trace goes on: " << trace;
+    EXPECT_NE(trace.find("\nSearching every port again\nclosing comport 5"), std::string::npos)
+        << trace;
+    if (there == There::SensorOnAnotherPort) {
+        EXPECT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+        EXPECT_EQ(Form1()->Ports().m_comnum, 7);
+        EXPECT_TRUE(Form1()->Timer1->isActive());
+        EXPECT_TRUE(Form1()->PortWatch->isActive());
+        const auto sent = SettledCommands(elsewhere);
+        ASSERT_GE(sent.size(), 4u);
+        EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 4),
+                  (std::vector<std::string>{"I", "I", "", "U 3C7E"}));
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                const auto texts = TextFrames(elsewhere);
+                return std::count(texts.begin(), texts.end(), "A") >= 1;
+            },
+            3000))
+            << "the live poll runs";
+        Form1()->StopPoll();
+        Form1()->PortWatch->stop();
+    } else {
+        EXPECT_EQ(Form1()->lbComms->text(), "COMMS FAIL");
+        EXPECT_FALSE(Form1()->Timer1->isActive());
+        EXPECT_FALSE(Form1()->PortWatch->isActive()) << "no port to watch";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(After, Reconnect,
+                         ::testing::Values(There::SensorOnAnotherPort, There::Nothing,
+                                           There::TwoSilentPorts),
+                         ThereName);
