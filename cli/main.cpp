@@ -56,7 +56,9 @@ std::string ProgramHelp() {
         text += head + c.summary + "\n";
     }
     text += "\nOptions:\n"
-            "  --port COMn=PATH      COM number n (1..99) is the device at PATH (repeatable)\n"
+            "  --port COMn=PATH      COM number n (1..99) is the device at PATH (repeatable);\n"
+            "                        PATH may be rfc2217://HOST:PORT or tcp://HOST:PORT, a\n"
+            "                        port of a serial device server\n"
             "  --no-default-ports    COM numbers without a --port do not exist\n"
             "  --simulate            the built-in virtual sensor on COM1, no system ports\n"
             "                        unless --port adds some\n"

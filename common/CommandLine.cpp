@@ -1,5 +1,7 @@
 #include "common/CommandLine.h"
 
+#include "serial/NetworkPort.h"
+
 #include <cctype>
 
 namespace quellon {
@@ -58,6 +60,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
                 error = "bad --port '" + v + "': expected COMn=PATH with n from 1 to 99";
                 return false;
             }
+            PortUrl url;
+            std::string why;
+            if (IsNetworkPath(path) && !ParsePortUrl(path, url, why)) {
+                error = "bad --port '" + v + "': " + why;
+                return false;
+            }
             out.ports[n] = path;
         } else if (a == "--no-default-ports") {
             out.noDefaultPorts = true;
@@ -98,7 +106,9 @@ std::string UsageText(const std::string& program) {
     return "Usage: " + program +
            " [options]\n"
            "Finds the Quellon sensor on a serial port and configures it.\n\n"
-           "  --port COMn=PATH     COM number n (1..99) is the device at PATH (repeatable)\n"
+           "  --port COMn=PATH     COM number n (1..99) is the device at PATH (repeatable);\n"
+           "                       PATH may be rfc2217://HOST:PORT or tcp://HOST:PORT, a\n"
+           "                       port of a serial device server\n"
            "  --no-default-ports   COM numbers without a --port do not exist\n"
            "  --simulate           start the built-in virtual sensor on COM1 and use no\n"
            "                       system ports unless --port adds some\n"

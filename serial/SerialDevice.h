@@ -22,9 +22,13 @@ public:
     virtual void Interrupt() {}
     virtual bool Close() = 0;
     virtual bool IsOpen() const = 0;
+    // False for a port whose speed the other end fixes (a raw TCP port of a device server).
+    virtual bool CanChangeSpeed() const { return true; }
 };
 
 // The backend of this platform (termios on POSIX, Win32 on Windows).
 std::unique_ptr<SerialDevice> MakeSystemSerialDevice();
+// A port of a serial device server: "rfc2217://HOST:PORT" or "tcp://HOST:PORT".
+std::unique_ptr<SerialDevice> MakeNetworkSerialDevice();
 
 } // namespace quellon

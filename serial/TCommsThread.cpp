@@ -1,6 +1,7 @@
 #include "serial/TCommsThread.h"
 
 #include "serial/Framing.h"
+#include "serial/NetworkPort.h"
 #include "serial/PortDirectory.h"
 
 #include <chrono>
@@ -37,7 +38,8 @@ bool TCommsThread::Open(int portNumber, int baudRate) {
         m_openError = "no such port";
         return false;
     }
-    std::shared_ptr<SerialDevice> device = MakeSystemSerialDevice();
+    std::shared_ptr<SerialDevice> device =
+        IsNetworkPath(m_devicePath) ? MakeNetworkSerialDevice() : MakeSystemSerialDevice();
     if (!device->Open(m_devicePath, baudRate, m_openError)) {
         return false;
     }
@@ -77,6 +79,11 @@ bool TCommsThread::Close() {
         return false;
     }
     return true;
+}
+
+bool TCommsThread::CanChangeSpeed() const {
+    const auto device = CurrentDevice();
+    return !device || device->CanChangeSpeed();
 }
 
 bool TCommsThread::IsOpen() const {

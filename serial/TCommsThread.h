@@ -45,6 +45,8 @@ public:
     int PortNumber() const { return m_portNumber; }
     int BaudRate() const { return m_baudRate; }
     bool IsOpen() const;
+    // False on a raw TCP port, whose speed the device server fixes.
+    bool CanChangeSpeed() const;
     bool IsStarted() const { return m_thread.joinable(); }
     // True once the device has reported that it went away (hang-up, unplugged adapter).
     bool IsGone() const { return m_gone.load(); }
