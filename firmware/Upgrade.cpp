@@ -18,6 +18,21 @@ void Fail(UpgradeEnvironment& env, const char* text, const std::string& details 
     env.prompts.Message("Error", text, PromptButtons::Ok, details);
 }
 
+// The bootloader speaks at 57600 baud: a raw TCP port, whose speed the device server fixes,
+// cannot reach it. Says so before anything is asked or sent.
+bool SpeedCanChange(UpgradeEnvironment& env) {
+    const PortTable& ports = env.exchange.Ports();
+    const TCommsThread* channel = ports.SensorChannel();
+    if (!channel || channel->CanChangeSpeed()) {
+        return true;
+    }
+    const std::string name = ports.SensorPortName();
+    env.exchange.Ports().debugLog.Write("\n%s: a raw TCP port cannot reach the bootloader",
+                                        name.c_str());
+    env.prompts.Message("Error", kFixedSpeedPort, PromptButtons::Ok, name);
+    return false;
+}
+
 // Checks the open file whole; on a refusal closes it and says why.
 bool Check(UpgradeEnvironment& env, HexCheck& check) {
     check = CheckHexFile(env.file);
@@ -96,6 +111,9 @@ bool ApplicationRunsAfter(BootloaderStep step, StepOutcome outcome) {
 UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
     TraceLog& trace = env.exchange.Ports().debugLog;
     env.file.Close(); // a file a single step left open
+    if (!SpeedCanChange(env)) {
+        return UpgradeResult::BadFile;
+    }
     HexCheck check;
     if (const UpgradeResult ready = OpenAndCheck(env, true, check);
         ready != UpgradeResult::Programmed) {
@@ -173,6 +191,9 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
 StepOutcome RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
     static const char* const kNames[] = {"Version", "Erase", "Program", "Run", "Read Crc"};
     const char* name = kNames[static_cast<int>(step)];
+    if (!SpeedCanChange(env)) {
+        return StepOutcome::NothingSent;
+    }
     HexCheck check;
     const bool needsFile = step == BootloaderStep::Program || step == BootloaderStep::ReadCrc;
     if (needsFile) {

@@ -33,7 +33,7 @@ struct UpgradeEnvironment {
 
 enum class UpgradeResult {
     Cancelled,      // no file chosen, or it could not be opened
-    BadFile,        // refused before anything was sent
+    BadFile,        // refused before anything was sent (a bad file, a raw TCP port)
     BackupDeclined, // the backup failed and the user chose not to go on
     NoBootloader,   // "Cannot read Bootloader version"
     EraseFailed,
@@ -43,6 +43,11 @@ enum class UpgradeResult {
 };
 
 const char* UpgradeResultName(UpgradeResult result);
+
+// An upgrade or bootloader step on a raw TCP port: refused before anything is sent.
+inline constexpr const char* kFixedSpeedPort =
+    "This port is a raw TCP port, whose speed the device server fixes: the bootloader needs "
+    "57600 baud. Give the port as rfc2217://HOST:PORT to upgrade through it.";
 
 // The details of a failure once the bootloader had answered (erase, program, verify): the
 // application may be gone, and the sensor then stays in its bootloader.
