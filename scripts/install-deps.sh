@@ -19,12 +19,14 @@ set -euo pipefail
 # The build and the tests: compilers (the sanitizer runtimes come with gcc), CMake, Ninja,
 # Qt 6 Widgets and Charts (Qt Charts' CMake package needs Qt6OpenGL's, which only
 # libqt6opengl6-dev has), GoogleTest, and for the package test dpkg-shlibdeps (dpkg-dev)
-# and file, which CPack's DEB generator runs.
+# and file, which CPack's DEB generator runs; ser2net, the serial device server that the
+# network port tests start on 127.0.0.1 themselves.
 base=(
     build-essential cmake ninja-build
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
     libgtest-dev libgmock-dev
     dpkg-dev file
+    ser2net
 )
 # What .ci/run adds to the README's test command.
 ci=(
@@ -77,3 +79,14 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# The package's own service (its example configuration serves /dev/ttyS0 on localhost) is not
+# what the tests use: when this run installed ser2net on a machine with systemd, it is
+# stopped and disabled again.
+for p in "${missing[@]}"; do
+    if [ "$p" = ser2net ] && command -v systemctl >/dev/null 2>&1 &&
+        systemctl is-enabled ser2net >/dev/null 2>&1; then
+        echo "install-deps: disabling the ser2net service (the tests start their own)"
+        $SUDO systemctl disable --now ser2net >/dev/null 2>&1 || true
+    fi
+done
