@@ -111,6 +111,16 @@ std::string ErrorText(int err) {
 void StartWinsock() {}
 #endif
 
+// Acknowledges what arrives at once instead of up to 40 ms later: a server that sends a reply
+// in several small segments (Nagle's algorithm on its side) waits for each acknowledgement
+// before the next segment. Linux turns it off again by itself, so it is set after each read.
+void QuickAck([[maybe_unused]] Socket s) {
+#ifdef TCP_QUICKACK
+    int on = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
+}
+
 constexpr int kConnectMs = 3000;     // for the connection itself
 constexpr int kNegotiationMs = 2000; // for the server's agreement to COM-PORT-OPTION
 constexpr int kConfirmMs = 2000;     // for the server's confirmation of a speed
@@ -409,6 +419,7 @@ private:
         if (n < 0) {
             return WouldBlock(LastError()) ? ReadStatus::Timeout : ReadStatus::Gone;
         }
+        QuickAck(m_socket);
         int data = static_cast<int>(n);
         if (m_telnet) {
             std::vector<TelnetDecoder::Event> events;

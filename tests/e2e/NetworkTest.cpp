@@ -155,6 +155,37 @@ TEST_F(Network, TheWindowsFindTheSensorAndReadItWhole) {
     Form1()->PortWatch->stop();
 }
 
+// The server goes away under the live poll and comes back on the same port: a closed
+// connection is a port that went, shown in the window and found again by itself.
+TEST_F(Network, AServerThatGoesAndComesBackIsFoundAgain) {
+    sim::VirtualSensor remote;
+    ASSERT_TRUE(remote.Start());
+    Ser2net server;
+    options.ports[5] = Served(remote, server, Ser2net::Kind::Rfc2217);
+    Launch();
+    ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+    server.Stop();
+    EXPECT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Port gone"; }, 5000))
+        << Form1()->lbComms->text().toStdString();
+    Pump(1500); // refused attempts meanwhile
+    std::string why;
+    ASSERT_TRUE(server.Restart(why)) << why;
+    remote.ClearLog();
+    EXPECT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Ok"; }, 5000))
+        << Form1()->lbComms->text().toStdString();
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const auto texts = TextFrames(remote);
+            return std::count(texts.begin(), texts.end(), "A") >= 2;
+        },
+        5000))
+        << "the live poll runs again";
+    EXPECT_NE(ReadText(tracePath).find("COM5 (" + server.Url() + "): the sensor answers again"),
+              std::string::npos);
+    Form1()->StopPoll();
+    Form1()->PortWatch->stop();
+}
+
 // What goes wrong is said at once, naming the port: nothing listens, the name is unknown,
 // the server stops in the middle of an export.
 TEST_F(Network, FailuresNameThePortAndEndAtOnce) {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <iterator>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -45,8 +45,8 @@ public:
             return false;
         }
         m_kind = kind;
-        m_config = ::testing::TempDir() + "ser2net-" + std::to_string(::getpid()) + "-" +
-                   std::to_string(m_port) + ".yaml";
+        m_config = std::filesystem::temp_directory_path().string() + "/ser2net-" +
+                   std::to_string(::getpid()) + "-" + std::to_string(m_port) + ".yaml";
         std::ofstream(m_config) << "%YAML 1.1\n---\n"
                                 << "connection: &quellon\n"
                                 << "    accepter: "
@@ -54,7 +54,53 @@ public:
                                 << "127.0.0.1," << m_port << "\n"
                                 << "    connector: serialdev," << device << ",19200n81,local\n"
                                 << "    options:\n"
-                                << "      kickolduser: true\n";
+                                << "      kickolduser: true\n"
+                                << "      chardelay: false\n";
+        return Spawn(why);
+    }
+
+    // The same server again, on the same port, after Stop.
+    bool Restart(std::string& why) {
+        Stop();
+        return Spawn(why);
+    }
+
+    // Ends the server: its connections close under their clients.
+    void Stop() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+
+    std::string Url() const {
+        return std::string(m_kind == Kind::Rfc2217 ? "rfc2217://" : "tcp://") +
+               "127.0.0.1:" + std::to_string(m_port);
+    }
+    std::string Log() const {
+        std::ifstream in(m_config + ".log");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // A port of 127.0.0.1 that nothing listens on (just now).
+    static int FreePort() {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        int port = 0;
+        if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0) {
+            port = ntohs(a.sin_port);
+        }
+        ::close(s);
+        return port;
+    }
+
+private:
+    bool Spawn(std::string& why) {
         const std::string program = Program();
         std::vector<std::string> args = {program,          "-n", "-u", "-c", m_config, "-P",
                                          m_config + ".pid"};
@@ -93,41 +139,6 @@ public:
         return false;
     }
 
-    // Ends the server: its connections close under their clients.
-    void Stop() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-    }
-
-    std::string Url() const {
-        return std::string(m_kind == Kind::Rfc2217 ? "rfc2217://" : "tcp://") +
-               "127.0.0.1:" + std::to_string(m_port);
-    }
-    std::string Log() const {
-        std::ifstream in(m_config + ".log");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    // A port of 127.0.0.1 that nothing listens on (just now).
-    static int FreePort() {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        int port = 0;
-        if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0) {
-            port = ntohs(a.sin_port);
-        }
-        ::close(s);
-        return port;
-    }
-
-private:
     bool Accepts() const {
         const int s = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
