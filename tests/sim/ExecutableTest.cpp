@@ -264,8 +264,10 @@ TEST(SimExecutable, HangsUpAndEndsOrComesBackBehindItsLink) {
         ConfiguratorSide back;
         ASSERT_TRUE(back.Open(link));
         for (int i = 0; i < 4; ++i) {
-            EXPECT_TRUE(back.Ask("I", 17, 100)) << "no hang-up the second time, reply " << i;
+            EXPECT_TRUE(back.Ask("I", 17, 100)) << "reply " << i;
         }
+        WaitMs(800); // past the first time's moment of either hang-up
+        EXPECT_FALSE(back.Channel()->IsGone()) << "no hang-up the second time";
         back.Unlock();
         EXPECT_FALSE(back.Ask("W 0026 01", 2, 20)) << "the other faults stay";
         ASSERT_EQ(::kill(child.pid, SIGTERM), 0);
