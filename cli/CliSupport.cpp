@@ -77,8 +77,16 @@ std::string Record::Json() const {
         if (out.size() > 1) {
             out += ',';
         }
-        out += "\"" + JsonEscape(f.key) + "\":";
-        out += f.quoted ? "\"" + JsonEscape(f.value) + "\"" : f.value;
+        out += '"';
+        out += JsonEscape(f.key);
+        out += "\":";
+        if (f.quoted) {
+            out += '"';
+            out += JsonEscape(f.value);
+            out += '"';
+        } else {
+            out += f.value;
+        }
     }
     return out + "}";
 }

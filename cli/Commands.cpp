@@ -347,7 +347,10 @@ int RunSet(Session& s, const std::vector<std::string>& args) {
             }
             written = written && it->second.written;
             refused = refused || it->second.refused;
-            words += (words.empty() ? "" : ":") + Hex(it->second.word, 4);
+            if (!words.empty()) {
+                words += ':';
+            }
+            words += Hex(it->second.word, 4);
         }
         Record r = s.Result();
         r.Add("name", name->name).Add("written", written && !refused);
