@@ -28,10 +28,12 @@ base=(
     dpkg-dev file
     ser2net
 )
-# What .ci/run adds to the README's test command.
+# What .ci/run adds to the README's test command: the Windows build (groff writes its
+# manual as text for the zip) and Wine, which runs its tests.
 ci=(
     clang libclang-rt-14-dev
-    g++-mingw-w64-x86-64
+    g++-mingw-w64-x86-64 groff-base
+    wine64
 )
 # The developer's tools, not needed to build or test.
 dev=(

@@ -17,34 +17,10 @@ using namespace quellon::test;
 
 namespace {
 
-// Every frame the sensor received once the line has settled: text commands without the
-// live poll's "A", and bootloader payloads in hexadecimal. The identifications that an
-// upgrade repeats until the new application answers depend on the moment, so a run of "I"
-// counts as one.
+// Every frame the sensor received once the line has settled.
 std::vector<std::string> Wire(const sim::VirtualSensor& s) {
     Settle([&] { return s.Frames().size(); });
-    std::vector<std::string> out;
-    for (const auto& f : s.Frames()) {
-        std::string item;
-        if (f.kind == sim::ReceivedFrame::Kind::Text) {
-            if (f.text == "A") {
-                continue;
-            }
-            item = "T " + f.text;
-        } else {
-            item = "B";
-            for (const std::uint8_t b : f.payload) {
-                char pair[4];
-                std::snprintf(pair, sizeof pair, " %02x", b);
-                item += pair;
-            }
-        }
-        if (item == "T I" && !out.empty() && out.back() == item) {
-            continue;
-        }
-        out.push_back(item);
-    }
-    return out;
+    return WireFrames(s, false);
 }
 
 struct Operation {

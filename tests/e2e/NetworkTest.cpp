@@ -21,33 +21,9 @@ using namespace quellon::test;
 
 namespace {
 
-// Every frame the sensor received, in order: text commands without the live poll's "A", and
-// bootloader payloads in hexadecimal with the line speed they came at. A run of "I" counts as
-// one (an upgrade repeats it until the new application answers).
 std::vector<std::string> Wire(const sim::VirtualSensor& s) {
     Settle([&] { return s.Frames().size(); });
-    std::vector<std::string> out;
-    for (const auto& f : s.Frames()) {
-        std::string item = std::to_string(f.baud) + " ";
-        if (f.kind == sim::ReceivedFrame::Kind::Text) {
-            if (f.text == "A") {
-                continue;
-            }
-            item += "T " + f.text;
-        } else {
-            item += "B";
-            for (const std::uint8_t b : f.payload) {
-                char pair[4];
-                std::snprintf(pair, sizeof pair, " %02x", b);
-                item += pair;
-            }
-        }
-        if (!out.empty() && out.back() == item && item.find(" T I") != std::string::npos) {
-            continue;
-        }
-        out.push_back(item);
-    }
-    return out;
+    return WireFrames(s, true);
 }
 
 class Network : public ProgramFixture {

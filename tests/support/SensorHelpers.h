@@ -18,6 +18,37 @@ inline std::vector<std::string> TextFrames(const sim::VirtualSensor& s) {
     return out;
 }
 
+// Every frame the sensor received, in order: text commands as "T text" without the live
+// poll's "A", bootloader payloads as "B" and their bytes in hexadecimal, each preceded by the
+// line speed it came at when `withBaud`. A run of "I" counts as one: an upgrade repeats it
+// until the new application answers, as many times as the moment allows.
+inline std::vector<std::string> WireFrames(const sim::VirtualSensor& s, bool withBaud) {
+    std::vector<std::string> out;
+    for (const auto& f : s.Frames()) {
+        std::string item = withBaud ? std::to_string(f.baud) + " " : std::string();
+        if (f.kind == sim::ReceivedFrame::Kind::Text) {
+            if (f.text == "A") {
+                continue;
+            }
+            item += "T " + f.text;
+        } else {
+            item += "B";
+            for (const std::uint8_t b : f.payload) {
+                static const char kHex[] = "0123456789abcdef";
+                item += ' ';
+                item += kHex[b >> 4];
+                item += kHex[b & 15];
+            }
+        }
+        const bool identification = item.size() >= 3 && item.compare(item.size() - 3, 3, "T I") == 0;
+        if (identification && !out.empty() && out.back() == item) {
+            continue;
+        }
+        out.push_back(item);
+    }
+    return out;
+}
+
 // A sensor whose bootloader erases and starts its application quickly, for upgrade runs.
 inline sim::Options FastBootloaderOptions() {
     sim::Options o;
