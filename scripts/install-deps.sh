@@ -19,13 +19,15 @@ set -euo pipefail
 # The build and the tests: compilers (the sanitizer runtimes come with gcc), CMake, Ninja,
 # Qt 6 Widgets and Charts (Qt Charts' CMake package needs Qt6OpenGL's, which only
 # libqt6opengl6-dev has), GoogleTest, and for the package test dpkg-shlibdeps (dpkg-dev)
-# and file, which CPack's DEB generator runs; ser2net, the serial device server that the
+# and file, which CPack's DEB generator runs, with lintian and appstreamcli, which check
+# the package and its metainfo; ser2net, the serial device server that the
 # network port tests start on 127.0.0.1 themselves.
 base=(
     build-essential cmake ninja-build
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
     libgtest-dev libgmock-dev
     dpkg-dev file
+    lintian appstream
     ser2net
 )
 # What .ci/run adds to the README's test command: the Windows build (groff writes its

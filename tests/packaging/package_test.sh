@@ -63,5 +63,19 @@ for field in 'Type=Application' 'Name=Quellon Configurator' 'Comment=.+' 'Exec=q
     check "desktop entry has $field" grep -Eqx "$field" "$desktop"
 done
 
+doc="$work/root/usr/share/doc/quellon-configurator"
+check "the copyright file names the MIT (Expat) license" grep -qx "License: Expat" "$doc/copyright"
+check "the changelog names this version" \
+    grep -q "^quellon-configurator ($version)" <<< "$(zcat "$doc/changelog.gz")"
+metainfo="$work/root/usr/share/metainfo/io.github.quellon.Configurator.metainfo.xml"
+check "the AppStream metainfo validates" appstreamcli validate --no-net "$metainfo"
+check "the metainfo launches the desktop entry" \
+    grep -q "<launchable type=\"desktop-id\">quellon-configurator.desktop</launchable>" "$metainfo"
+check "the metainfo carries this version" grep -q "<release version=\"$version\"" "$metainfo"
+# lintian: no error but the placeholder address of the maintainer.
+lintian_errors="$(lintian "$deb" 2>/dev/null | grep '^E:' | grep -v 'bogus-mail-host')"
+check "lintian reports no other error" test -z "$lintian_errors"
+[ -z "$lintian_errors" ] || echo "$lintian_errors"
+
 if [ "$failures" -eq 0 ]; then echo "package test: ok"; else echo "package test: $failures failed"; fi
 exit $((failures > 0))
