@@ -3,7 +3,21 @@
 #include <cstdio>
 #include <unistd.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace quellon::cli {
+
+bool IsTerminal(int fd) {
+#ifdef _WIN32
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(fd == 0 ? STD_INPUT_HANDLE : STD_ERROR_HANDLE), &mode) !=
+           0;
+#else
+    return ::isatty(fd) != 0;
+#endif
+}
 
 std::string JsonEscape(const std::string& text) {
     std::string out;

@@ -20,6 +20,11 @@ inline constexpr int kExitSensor = 1;   // the sensor refused or did not answer
 inline constexpr int kExitUsage = 2;    // bad usage or bad file
 inline constexpr int kExitNoSensor = 3; // no sensor found
 
+// True when standard input (0) or standard error (2) is a terminal that a person reads or
+// types at. On Windows the C runtime's isatty() holds for NUL and every other character
+// device too, so there a console is asked for instead.
+bool IsTerminal(int fd);
+
 // The text between the quotes of a JSON string.
 std::string JsonEscape(const std::string& text);
 

@@ -520,7 +520,7 @@ int RunUpgrade(Session& s, const std::vector<std::string>& args) {
 
 int RunCalibrate(Session& s, const std::vector<std::string>& args) {
     const int mode = args[0] == "zero" ? ZeroCalibration : DebrisCalibration;
-    const bool ask = !s.tagged && isatty(0) != 0;
+    const bool ask = !s.tagged && IsTerminal(0);
     CalibrationSession calibration(s.exchange, s.ackTimers, s.prompts);
     CalibrationSession::Show show = calibration.Begin(mode);
     bool failed = false;

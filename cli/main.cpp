@@ -19,6 +19,12 @@
 #include <unistd.h>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h>
+#endif
+
 using namespace quellon;
 using namespace quellon::cli;
 
@@ -26,6 +32,28 @@ namespace {
 
 void OnSignal(int) {
     g_interrupted = true;
+}
+
+// The arguments in UTF-8, as the core takes file names: on Windows main() gets them in the
+// ANSI code page, which cannot hold every name, so they are taken from the wide command line.
+std::vector<std::string> Arguments(int argc, char** argv) {
+    std::vector<std::string> out(argv, argv + argc);
+#ifdef _WIN32
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide) {
+        out.clear();
+        for (int i = 0; i < count; ++i) {
+            const int length =
+                ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string utf8(length > 0 ? static_cast<std::size_t>(length - 1) : 0, '\0');
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8.data(), length, nullptr, nullptr);
+            out.push_back(std::move(utf8));
+        }
+        ::LocalFree(wide);
+    }
+#endif
+    return out;
 }
 
 struct Options {
@@ -186,7 +214,7 @@ int RunNamingAGonePort(Session& s, const CommandSpec& command,
 
 // One command on the sensor that the search chooses, as the configurator's start-up does.
 int RunChosen(Printer& printer, const CommandSpec& command, const std::vector<std::string>& args) {
-    Session s(printer, false, isatty(2) != 0);
+    Session s(printer, false, IsTerminal(2));
     StartupSearch search(s.exchange);
     const StartupSearch::Outcome outcome = search.Run([] { return std::optional<int>(); }, {});
     if (outcome != StartupSearch::Outcome::Chosen) {
@@ -340,9 +368,15 @@ int RunAll(Printer& printer, const CommandSpec& command, const std::vector<std::
 int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::vector<std::string> arguments = Arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& a : arguments) {
+        pointers.push_back(a.data());
+    }
+    pointers.push_back(nullptr);
     Options o;
     std::string error;
-    if (!ParseOptions(argc, argv, o, error)) {
+    if (!ParseOptions(static_cast<int>(arguments.size()), pointers.data(), o, error)) {
         return BadUsage(error);
     }
     CommandLine common;
@@ -412,7 +446,7 @@ int main(int argc, char** argv) {
     Printer printer(o.json);
     int status = kExitOk;
     if (!command) {
-        status = RunPorts(printer, isatty(2) != 0);
+        status = RunPorts(printer, IsTerminal(2));
     } else if (o.all) {
         status = RunAll(printer, *command, o.args, named);
     } else {

@@ -56,6 +56,15 @@ public:
         }
         m_handle = h;
         m_failures.OnSuccess();
+        // A handle that has no line state is no serial port (Wine opens a COM name that leads
+        // nowhere): the same as a name without a device.
+        DCB state{};
+        state.DCBlength = sizeof state;
+        if (!GetCommState(m_handle, &state)) {
+            why = Reason(ERROR_FILE_NOT_FOUND);
+            Close();
+            return false;
+        }
         if (!Configure(baud)) {
             why = "refuses the line settings";
             Close();

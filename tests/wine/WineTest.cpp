@@ -69,6 +69,7 @@ public:
         ::setenv("WINEPREFIX", (s_folder + "/prefix").c_str(), 1);
         ::setenv("WINEDEBUG", "-all", 1);
         ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1); // no Mono or Gecko to install
+        ::setenv("LANG", "C.UTF-8", 1); // Wine hands the program its arguments from UTF-8
         std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n"
                           "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n";
         for (int n = 1; n <= 255; ++n) {
@@ -204,6 +205,7 @@ INSTANTIATE_TEST_SUITE_P(Operations, WineWire,
                                            Operation{"set", {"set", "coarse-full-scale=900"}},
                                            Operation{"export", {"export", "out.dsc"}},
                                            Operation{"import", {"import", "in.dsc"}},
+                                           Operation{"calibrate", {"calibrate", "zero"}},
                                            Operation{"upgrade", {"upgrade", "fw.hex"}}),
                          [](const ::testing::TestParamInfo<Operation>& info) {
                              return std::string(info.param.name);
@@ -236,4 +238,37 @@ TEST_F(Wine, RefusalsAllPortsAndASilentSensor) {
     const CliRun monitor = Windows({"monitor", "--seconds", "8"});
     EXPECT_EQ(monitor.status, 1) << monitor.out << monitor.err;
     EXPECT_NE(monitor.err.find("Cannot communicate"), std::string::npos) << monitor.err;
+}
+
+// Windows' own paths (a drive letter, backslashes, a space, letters beyond ASCII) reach the
+// files whole, and a COM number that leads nowhere is no port, as on Linux.
+TEST_F(Wine, WindowsPathsArriveWholeAndAMissingPortIsNone) {
+    Sensor(5);
+    fs::create_directories(s_folder + "/sub dir");
+    std::string drive = "Z:" + s_folder;
+    std::replace(drive.begin(), drive.end(), '/', '\\');
+    const std::string name = "\xc3\x96lpr\xc3\xbc"
+                             "fung Z\xc3\xbcrich.dsc"; // Ölprüfung Zürich
+    const std::vector<std::string> port = {"--no-default-ports", "--port", "COM5=\\\\.\\COM5"};
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), port.begin(), port.end());
+        return args;
+    };
+    const CliRun exported = Windows(with({"export", drive + "\\sub dir\\" + name}));
+    EXPECT_EQ(exported.status, 0) << exported.err;
+    const std::string text = FileText(s_folder + "/sub dir/" + name);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 38) << "written where it was named";
+    const CliRun imported = Windows(with({"import", "sub dir\\" + name}));
+    EXPECT_EQ(imported.status, 0) << imported.err;
+
+    const CliRun missing =
+        Windows({"--no-default-ports", "--port", "COM8=\\\\.\\COM8", "identify"});
+    EXPECT_EQ(missing.status, 3);
+    std::string err = missing.err;
+    err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());
+    const CliRun linux =
+        RunCli(QUELLON_CLI_PATH, {"--no-default-ports", "--port", "COM8=" + Link(8), "identify"},
+               s_folder);
+    EXPECT_EQ(err, linux.err) << "the Linux build's words";
+    EXPECT_NE(err.find("No serial port could be opened."), std::string::npos) << err;
 }
