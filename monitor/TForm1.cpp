@@ -81,6 +81,19 @@ void ShowValue(QLineEdit* box, const QString& text, const QColor& background) {
     box->setPalette(pal);
 }
 
+// A value box while the sensor's port has gone: no value, and no colour that would say
+// the last one still holds. A box that shows DISABLED stays as it is.
+void ShowNoValue(QLineEdit* box) {
+    if (!box->isEnabled()) {
+        return;
+    }
+    box->setText("---");
+    QPalette pal = box->palette();
+    pal.setColor(QPalette::Base, QApplication::palette().color(QPalette::Window));
+    pal.setColor(QPalette::Text, QApplication::palette().color(QPalette::Text));
+    box->setPalette(pal);
+}
+
 } // namespace
 
 TForm1::TForm1(AppForms& forms, QWidget* parent) : QMainWindow(parent), m_forms(forms) {
@@ -381,7 +394,7 @@ void TForm1::Reconnect1Click() {
     StopReportingPoll();
     m_portGone = false;
     lbComms->setText("COMMS FAIL");
-    ClearLiveDisplay();
+    ShowNoLiveValues();
     m_searchDone = false;
     if (!Search(true)) {
         return;
@@ -514,7 +527,14 @@ void TForm1::EnterPortGone() {
     }
     StopReportingPoll();
     lbComms->setText("Comms:Port gone");
+    ShowNoLiveValues();
+}
+
+void TForm1::ShowNoLiveValues() {
     ClearLiveDisplay();
+    ShowNoValue(Edit3);
+    ShowNoValue(Edit1);
+    lbErrors->setText("Status:---");
 }
 
 void TForm1::ClearLiveDisplay() {

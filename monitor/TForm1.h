@@ -203,6 +203,9 @@ private:
     // The search and the start-up's end; true when the sensor answered and the poll runs.
     bool Search(bool again);
     void ClearLiveDisplay(); // debris gauges to 0, the oil box to "---"
+    // While no sensor answers (port gone, searching again): the display empty, the oil and
+    // temperature boxes without a value's colour, the status "Status:---".
+    void ShowNoLiveValues();
     bool OperationRunning() const;
     PortRecovery m_recovery{m_exchange};
     bool m_portGone = false;

@@ -626,6 +626,9 @@ TEST_P(Unplug, DeviceGoneMidOperationIsSeenWithoutSpinningAndTheSensorIsFoundAga
     EXPECT_FALSE(F2()->Timer1->isActive()) << "no configuration readout either";
     EXPECT_FALSE(F4()->Timer1->isActive()) << "nor reporting";
     EXPECT_EQ(Form1()->Edit3->text(), "---");
+    EXPECT_NE(Form1()->Edit3->palette().color(QPalette::Base), QColor(0, 128, 0))
+        << "no colour of the last value";
+    EXPECT_EQ(Form1()->lbErrors->text(), "Status:---");
     // Attempts to open it again meanwhile, asleep in between (the test's own loop too).
     const double cpu0 = ProcessCpuSeconds();
     const double waitFrom = WallSeconds();
