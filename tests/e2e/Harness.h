@@ -6,6 +6,7 @@
 #include "serial/PortDirectory.h"
 #include "sim/VirtualSensor.h"
 #include "tests/support/ScriptedPrompts.h"
+#include "tests/support/SensorHelpers.h"
 
 #include <QApplication>
 #include <QColor>
@@ -50,18 +51,6 @@ inline void Pump(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-// Commands written without awaiting a reply may still be on the line when a handler
-// returns: waits until `count` has not changed for 40 ms (at most a second).
-template <class Count> void Settle(Count count) {
-    std::size_t n = count();
-    for (int quiet = 0, i = 0; quiet < 4 && i < 100; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const std::size_t m = count();
-        quiet = m == n ? quiet + 1 : 0;
-        n = m;
-    }
 }
 
 // The text commands that arrived at the sensor once the line has settled, without the live

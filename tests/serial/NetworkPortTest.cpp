@@ -50,7 +50,7 @@ TEST(PortUrl, GoodUrlsAndRefusalsWithAReason) {
         EXPECT_NE(why.find(says), std::string::npos) << text << " -> " << why;
         EXPECT_EQ(url.port, 77) << "untouched after " << text;
     }
-    EXPECT_FALSE(IsNetworkPath("/dev/ttyUSB0"));
+    EXPECT_FALSE(IsNetworkPath("/tmp/by-id-quellon"));
     EXPECT_FALSE(IsNetworkPath("\\\\.\\COM3"));
 }
 

@@ -2,10 +2,25 @@
 // Small helpers over the virtual sensor that the tests share.
 #include "sim/VirtualSensor.h"
 
+#include <chrono>
+#include <cstddef>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quellon::test {
+
+// Commands written without awaiting a reply may still be on the line when a handler
+// returns: waits until `count` has not changed for 40 ms (at most a second).
+template <class Count> void Settle(Count count) {
+    std::size_t n = count();
+    for (int quiet = 0, i = 0; quiet < 4 && i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::size_t m = count();
+        quiet = m == n ? quiet + 1 : 0;
+        n = m;
+    }
+}
 
 // The text commands the sensor received, in order.
 inline std::vector<std::string> TextFrames(const sim::VirtualSensor& s) {
@@ -40,7 +55,8 @@ inline std::vector<std::string> WireFrames(const sim::VirtualSensor& s, bool wit
                 item += kHex[b & 15];
             }
         }
-        const bool identification = item.size() >= 3 && item.compare(item.size() - 3, 3, "T I") == 0;
+        const bool identification =
+            item.size() >= 3 && item.compare(item.size() - 3, 3, "T I") == 0;
         if (identification && !out.empty() && out.back() == item) {
             continue;
         }

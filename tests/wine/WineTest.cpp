@@ -41,16 +41,6 @@ std::string WineServer(const std::string& wine) {
     return fs::exists(server) ? server.string() : "wineserver";
 }
 
-void Settled(const sim::VirtualSensor& s) {
-    std::size_t n = s.Frames().size();
-    for (int quiet = 0, i = 0; quiet < 4 && i < 100; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const std::size_t now = s.Frames().size();
-        quiet = now == n ? quiet + 1 : 0;
-        n = now;
-    }
-}
-
 class Wine : public ::testing::Test {
 public:
     static void SetUpTestSuite() {
@@ -172,14 +162,14 @@ TEST_P(WineWire, TheWindowsBuildPutsTheSameFramesOnTheLine) {
     Sensor(7, quiet);
     const CliRun w = Windows(op.args);
     EXPECT_EQ(w.status, 0) << w.out << w.err;
-    Settled(windows);
+    Settle([&] { return windows.Frames().size(); });
     const auto fromWindows = WireFrames(windows, true);
     const std::uint16_t crc = windows.ImageCrc();
     m_sensors.front()->Stop(); // its link goes; the Linux run's sensor takes it
     sim::VirtualSensor& linux = Sensor(5);
     const CliRun l = Linux(op.args);
     EXPECT_EQ(l.status, 0) << l.err;
-    Settled(linux);
+    Settle([&] { return linux.Frames().size(); });
     EXPECT_EQ(fromWindows, WireFrames(linux, true));
     // The same report, but for the device's name and Windows' line ends on standard output.
     std::string report = w.out;
