@@ -24,6 +24,9 @@ public:
     virtual bool IsOpen() const = 0;
     // False for a port whose speed the other end fixes (a raw TCP port of a device server).
     virtual bool CanChangeSpeed() const { return true; }
+    // The link's own round trip in milliseconds, as last measured (a network port times its
+    // server's confirmation of a speed); 0 for a local port, whose line adds none.
+    virtual int RoundTripMs() const { return 0; }
 };
 
 // The backend of this platform (termios on POSIX, Win32 on Windows).

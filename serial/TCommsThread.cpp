@@ -86,6 +86,11 @@ bool TCommsThread::CanChangeSpeed() const {
     return !device || device->CanChangeSpeed();
 }
 
+int TCommsThread::RoundTripMs() const {
+    const auto device = CurrentDevice();
+    return device ? device->RoundTripMs() : 0;
+}
+
 bool TCommsThread::IsOpen() const {
     std::lock_guard<std::mutex> lock(m_deviceLock);
     return m_device != nullptr;

@@ -47,6 +47,8 @@ public:
     bool IsOpen() const;
     // False on a raw TCP port, whose speed the device server fixes.
     bool CanChangeSpeed() const;
+    // The device's own round trip (0 on a local port); reply budgets add it.
+    int RoundTripMs() const;
     bool IsStarted() const { return m_thread.joinable(); }
     // True once the device has reported that it went away (hang-up, unplugged adapter).
     bool IsGone() const { return m_gone.load(); }
