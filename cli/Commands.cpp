@@ -425,11 +425,16 @@ int RunExportCommand(Session& s, const std::vector<std::string>& args) {
         s.printer.Result(r);
         return kExitOk;
     case ExportResult::Status::ReadErrors:
+    case ExportResult::Status::CannotWrite: {
         if (!result.partialPath.empty()) {
             r.Add("partial", result.partialPath);
         }
         s.printer.Result(r.Add("ok", false));
-        return kExitSensor;
+        // A sensor that stopped answering is the failure, whatever became of the file; a
+        // file that could not be written after every word was read is a bad file.
+        const bool incomplete = result.wordsRead < static_cast<int>(kExportList.size());
+        return incomplete ? kExitSensor : kExitUsage;
+    }
     default:
         return kExitUsage;
     }

@@ -167,40 +167,46 @@ void ReplacingFile::Write(std::string_view text) {
     }
 }
 
-bool ReplacingFile::Commit(std::string& reason) {
-    if (!m_file) {
-        reason = Reason(EBADF);
-        return false;
-    }
-    errno = 0;
-    if (m_error == 0 && std::fflush(m_file) != 0) {
-        m_error = errno != 0 ? errno : EIO;
-    }
+bool ReplacingFile::Close(std::string& reason) {
+    if (m_file) {
+        errno = 0;
+        if (m_error == 0 && std::fflush(m_file) != 0) {
+            m_error = errno != 0 ? errno : EIO;
+        }
 #ifdef _WIN32
-    if (m_error == 0 && _commit(_fileno(m_file)) != 0) {
-        m_error = errno != 0 ? errno : EIO;
-    }
+        if (m_error == 0 && _commit(_fileno(m_file)) != 0) {
+            m_error = errno != 0 ? errno : EIO;
+        }
 #else
-    if (m_error == 0 && ::fsync(::fileno(m_file)) != 0) {
-        m_error = errno != 0 ? errno : EIO;
-    }
+        if (m_error == 0 && ::fsync(::fileno(m_file)) != 0) {
+            m_error = errno != 0 ? errno : EIO;
+        }
 #endif
-    errno = 0;
-    const bool closed = std::fclose(m_file) == 0;
-    m_file = nullptr;
-    if (m_error == 0 && !closed) {
-        m_error = errno != 0 ? errno : EIO;
+        errno = 0;
+        const bool closed = std::fclose(m_file) == 0;
+        m_file = nullptr;
+        if (m_error == 0 && !closed) {
+            m_error = errno != 0 ? errno : EIO;
+        }
+    } else if (m_temp.empty() && m_error == 0) {
+        m_error = EBADF; // never created, or committed already
     }
     if (m_error != 0) {
         reason = Reason(m_error);
         Abandon();
         return false;
     }
+    return true;
+}
+
+bool ReplacingFile::Commit(std::string& reason) {
+    if (!Close(reason)) {
+        return false;
+    }
     std::error_code ec;
     fs::rename(NativePath(m_temp), NativePath(m_target), ec);
     if (ec) {
-        reason = ec.message();
-        Abandon();
+        reason = ec.message(); // the temporary file stays for Keep
         return false;
     }
     m_temp.clear();
@@ -210,6 +216,51 @@ bool ReplacingFile::Commit(std::string& reason) {
 bool ReplacingFile::CommitAs(const std::string& path, std::string& reason) {
     m_target = Resolved(path);
     return Commit(reason);
+}
+
+ReplacingFile::NewName ReplacingFile::CommitNew(const std::string& path, std::string& reason) {
+    if (!Close(reason)) {
+        return NewName::Failed;
+    }
+    if (PathExists(path)) {
+        return NewName::Taken;
+    }
+#ifdef _WIN32
+    // MoveFileEx without MOVEFILE_REPLACE_EXISTING, as _wrename does: never replaces.
+    if (_wrename(NativePath(m_temp).c_str(), NativePath(path).c_str()) != 0) {
+        const int error = errno;
+        if (PathExists(path)) {
+            return NewName::Taken;
+        }
+        reason = Reason(error);
+        return NewName::Failed;
+    }
+#else
+    // A hard link is made only where no name stands, so that a file appearing meanwhile is
+    // not replaced; a file system without hard links gets a rename after the check above.
+    if (::link(m_temp.c_str(), path.c_str()) == 0) {
+        ::unlink(m_temp.c_str());
+    } else if (errno == EEXIST) {
+        return NewName::Taken;
+    } else if (errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP) {
+        reason = Reason(errno);
+        return NewName::Failed;
+    } else if (std::rename(m_temp.c_str(), path.c_str()) != 0) {
+        reason = Reason(errno);
+        return NewName::Failed;
+    }
+#endif
+    m_temp.clear();
+    return NewName::Done;
+}
+
+std::string ReplacingFile::Keep(std::string& reason) {
+    if (!Close(reason)) {
+        return {};
+    }
+    std::string kept;
+    kept.swap(m_temp);
+    return kept;
 }
 
 void ReplacingFile::Abandon() {

@@ -23,7 +23,8 @@ bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& cont
 // A file that replaces `path` only on Commit: the text goes into a new temporary file in
 // the same folder, which Commit flushes to the disk and renames over `path` (a symbolic
 // link is followed: its target is replaced). Until then, and whenever something fails, the
-// file at `path` is as it was; the temporary file is removed.
+// file at `path` is as it was; the temporary file is removed when the object goes, unless
+// Keep took it.
 class ReplacingFile {
 public:
     ReplacingFile() = default;
@@ -40,14 +41,27 @@ public:
     // Commit under another name in the same folder instead (a link there is followed too):
     // the target named at Create is left as it is.
     bool CommitAs(const std::string& path, std::string& reason);
+    // Commit under a name where nothing stands yet, which is never replaced: Taken when
+    // something (a file, a link, a folder) stands at `path`. After Taken or a failed rename
+    // the temporary file is still there for another name or Keep.
+    enum class NewName { Done, Taken, Failed };
+    NewName CommitNew(const std::string& path, std::string& reason);
+    // Closes the temporary file and leaves it where it is, no longer removed: its path, or
+    // empty when its text could not be written whole (it is then removed).
+    std::string Keep(std::string& reason);
     // Closes and removes the temporary file; the target is untouched.
     void Abandon();
 
     bool IsOpen() const { return m_file != nullptr; }
     const std::string& TemporaryPath() const { return m_temp; }
+    // The file that Commit replaces: the path named at Create, a symbolic link resolved.
+    const std::string& Target() const { return m_target; }
 
 private:
     static std::string Resolved(const std::string& path);
+    // Flushes the text to the disk and closes the file; false with the reason of the first
+    // failed write, flush or close.
+    bool Close(std::string& reason);
 
     std::FILE* m_file = nullptr;
     std::string m_target; // the file replaced (a link's target)

@@ -11,6 +11,10 @@ namespace {
 
 constexpr const char* kError = "Error";
 
+// Older partial files of one name that a new one steps past before it keeps its
+// temporary file instead.
+constexpr int kMaxPartialFiles = 99;
+
 // Restarts the live poll however the operation ends.
 class PollStopped {
 public:
@@ -85,40 +89,63 @@ ExportResult ExportToFile(const ConfigFileContext& context, const std::string& p
         Step(context);
     }
     CloseProgress(context);
-    const bool complete = result.wordsRead == static_cast<int>(kExportList.size());
-    if (!complete && PathExists(path)) {
-        result.partialPath = PartialExportPath(path);
-    }
-    if (!(result.partialPath.empty() ? file.Commit(result.reason)
-                                     : file.CommitAs(result.partialPath, result.reason))) {
-        result.status = ExportResult::Status::CannotWrite;
-        if (!result.partialPath.empty()) {
-            result.path = result.partialPath;
-            result.partialPath.clear();
+    result.olderFile = PathExists(path);
+    if (result.wordsRead == static_cast<int>(kExportList.size())) {
+        if (!file.Commit(result.reason)) {
+            result.status = ExportResult::Status::CannotWrite;
+            std::string keepReason;
+            result.partialPath = file.Keep(keepReason);
         }
         return result;
     }
-    result.status = complete ? ExportResult::Status::Saved : ExportResult::Status::ReadErrors;
+    // Incomplete: nothing is replaced, not even an older partial file.
+    result.status = ExportResult::Status::ReadErrors;
+    using NewName = ReplacingFile::NewName;
+    NewName saved = NewName::Taken;
+    if (!result.olderFile) {
+        saved = file.CommitNew(path, result.reason);
+    }
+    // Beside the file that would have been replaced, where the temporary file is: a rename
+    // there stays on one file system, whatever a link at `path` leads to.
+    const std::string beside = file.Target();
+    for (int nth = 1; saved == NewName::Taken && nth <= kMaxPartialFiles; ++nth) {
+        result.partialPath = PartialExportPath(beside, nth);
+        saved = file.CommitNew(result.partialPath, result.reason);
+    }
+    if (saved != NewName::Done) {
+        result.partialPath = file.Keep(result.reason);
+        if (result.partialPath.empty()) {
+            result.status = ExportResult::Status::CannotWrite;
+        }
+    }
     return result;
 }
 
-std::string PartialExportPath(const std::string& path) {
+std::string PartialExportPath(const std::string& path, int nth) {
+    const std::string tag = nth <= 1 ? ".partial" : ".partial-" + std::to_string(nth);
     const std::size_t dot = ExtensionDot(path);
-    return dot == std::string::npos ? path + ".partial.dsc"
-                                    : path.substr(0, dot) + ".partial" + path.substr(dot);
+    return dot == std::string::npos ? path + tag + ".dsc"
+                                    : path.substr(0, dot) + tag + path.substr(dot);
 }
 
 std::string ExportDetails(const ExportResult& result) {
+    const std::string total = std::to_string(kExportList.size());
+    if (result.status == ExportResult::Status::CannotWrite) {
+        return result.partialPath.empty()
+                   ? std::string()
+                   : std::to_string(result.wordsRead) + " of " + total +
+                         " words were read: they are in " + result.partialPath + ".";
+    }
     if (result.status != ExportResult::Status::ReadErrors) {
         return {};
     }
-    const std::string words = std::to_string(result.wordsRead) + " of " +
-                              std::to_string(kExportList.size()) + " words were read";
+    const std::string words =
+        "Only " + std::to_string(result.wordsRead) + " of " + total + " words were read";
     if (result.partialPath.empty()) {
-        return "Only " + words + "; " + result.path + " holds them.";
+        return words + "; " + result.path + " holds them.";
     }
-    return "Only " + words + ": they are in " + result.partialPath + ". " + result.path +
-           " was left as it was.";
+    return words + ": they are in " + result.partialPath + "." +
+           (result.olderFile ? " " + result.path + " was left as it was." : std::string());
 }
 
 std::string ExportMessage(const ExportResult& result) {
@@ -326,7 +353,8 @@ bool BackupConfiguration(const ConfigFileContext& context, std::time_t when,
         pathOrError = path;
         return true;
     case ExportResult::Status::ReadErrors:
-        pathOrError = path + ": only " + std::to_string(result.wordsRead) + " of " +
+        pathOrError = (result.partialPath.empty() ? path : result.partialPath) + ": only " +
+                      std::to_string(result.wordsRead) + " of " +
                       std::to_string(kExportList.size()) + " words could be read";
         return false;
     default:

@@ -43,32 +43,38 @@ struct ExportResult {
         Cancelled,    // the file dialog was cancelled: nothing was sent
         ReadErrors,   // the file holds the lines that were read, fewer than 38
         CannotCreate, // nothing was sent; an older file is untouched
-        CannotWrite,  // the words were read but the file could not be completed; an older
-                      // file is untouched
+        CannotWrite,  // the file could not be completed; an older file is untouched, and
+                      // the words read are in partialPath when it is not empty
     };
     Status status = Status::Saved;
     int wordsRead = 0;
     std::string path;   // as given
     std::string reason; // the system's reason for CannotCreate and CannotWrite
-    // ReadErrors when a file already stood at `path`: that file is kept whole and the words
-    // that were read went here instead (PartialExportPath).
+    // Where the words went when not to `path`: a ReadErrors export when something stood at
+    // `path` (or the name could not be taken), or the temporary file kept when the rename
+    // failed. The file at `path` and any older partial file are then kept whole.
     std::string partialPath;
+    bool olderFile = false; // something stood at `path` when the words were saved
 };
 
 // Where an incomplete export goes when a file stands at `path` already: "NAME.partial.dsc"
-// beside "NAME.dsc" (and beside a name with another extension or none).
-std::string PartialExportPath(const std::string& path);
+// beside "NAME.dsc" (and beside a name with another extension or none); from the second on
+// "NAME.partial-2.dsc", "NAME.partial-3.dsc"...
+std::string PartialExportPath(const std::string& path, int nth = 1);
 
 // Reads the words of the export list into a new file at `path`: the file is created first
 // (nothing is sent when it cannot be), then the sensor is unlocked and each word read with
 // the progress display captioned "Saving configuration"; the file replaces any older one
-// at the end when every word was read. An incomplete export never replaces an older file:
-// its lines then go to PartialExportPath(path). Leaves the live poll alone and shows no box, so
-// that a caller with its own sequence (the firmware upgrade's backup) can use it.
+// at the end when every word was read. An incomplete export replaces nothing: its lines go
+// to `path` where nothing stands, else to the first free PartialExportPath beside the file
+// that would have been replaced (a symbolic link's target, on whose file system the words
+// are written), else the temporary file is kept. Leaves the live poll alone and shows no
+// box, so that a caller with its own sequence (the firmware upgrade's backup) can use it.
 ExportResult ExportToFile(const ConfigFileContext& context, const std::string& path);
 // The box text for a result; empty for Saved.
 std::string ExportMessage(const ExportResult& result);
-// The box's details: where the words of an incomplete export are; empty otherwise.
+// The box's details: where the words read are when they are not (all) at the chosen
+// name; empty otherwise.
 std::string ExportDetails(const ExportResult& result);
 
 // The configuration backup taken before a firmware upgrade: the export list into

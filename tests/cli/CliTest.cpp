@@ -1,6 +1,7 @@
 // quellon-cli as a process against virtual sensors on pseudo-terminals: every command's
 // results, messages and exit status, and --all on four sensors at once.
 #include "cli/CliSupport.h"
+#include "configfiles/ConfigTransfer.h"
 #include "sim/VirtualSensor.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/HexText.h"
@@ -14,7 +15,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace quellon;
 using namespace quellon::test;
@@ -221,6 +224,15 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
          "nothing was written",
          nothingWritten},
         {"a silent sensor is no sensor", {"identify"}, {}, 3, {}, "no sensor", {}, "silent"},
+        {"a --port path without a device is named",
+         {"--no-default-ports", "--port", "COM9=no-adapter-here", "identify"},
+         {},
+         3,
+         {},
+         "quellon-cli: no sensor found\nCOM9 (no-adapter-here): no such device\n",
+         {},
+         "",
+         false},
         {"--simulate",
          {"--no-default-ports", "--simulate", "--json", "identify"},
          {},
@@ -327,6 +339,110 @@ TEST(Cli, AllUpgradesAndConfiguresFourSensorsAndASilentOneFailsAlone) {
         }
         EXPECT_EQ(backups, silent < 0 ? 4 : 3) << "one configuration backup per upgraded sensor";
         std::filesystem::remove_all(folder);
+    }
+}
+
+// An export that the sensor cuts short (it hangs up half-way) keeps the words it read
+// without replacing any file: at the chosen name when nothing stood there, else in the first
+// free partial name beside the file that would have been replaced, which for a link into
+// another file system is beside the link's target. Standard error names that file, and the
+// exit status is the sensor's failure.
+TEST(Cli, ExportCutShortKeepsTheWordsReadAndReplacesNothing) {
+    namespace fs = std::filesystem;
+    struct stat here {};
+    struct stat shm {};
+    const bool otherFs = ::stat(::testing::TempDir().c_str(), &here) == 0 &&
+                         ::stat("/dev/shm", &shm) == 0 && ::access("/dev/shm", W_OK) == 0 &&
+                         here.st_dev != shm.st_dev;
+    const struct {
+        const char* name;
+        bool older;        // a file stood at the chosen name (the link's target for a link)
+        bool link;         // out.dsc is a link to real.dsc on another file system
+        int olderPartials; // partial files that stood beside the target
+        const char* wordsIn;
+    } cases[] = {
+        {"nothing at the chosen name", false, false, 0, "out.dsc"},
+        {"an older file", true, false, 0, "out.partial.dsc"},
+        {"an older file and an older partial file", true, false, 1, "out.partial-2.dsc"},
+        {"a link into another file system", true, true, 0, "real.partial.dsc"},
+    };
+    bool skipped = false;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.link && !otherFs) {
+            skipped = true;
+            continue;
+        }
+        sim::VirtualSensor sensor(Fast("hangup-after=20"));
+        ASSERT_TRUE(sensor.Start());
+        const std::string folder = Folder("partial");
+        std::string targetFolder = folder;
+        if (c.link) {
+            targetFolder = "/dev/shm/quellon-cli-partial-XXXXXX";
+            ASSERT_NE(mkdtemp(targetFolder.data()), nullptr);
+        }
+        const std::string target = targetFolder + (c.link ? "/real.dsc" : "/out.dsc");
+        if (c.older) {
+            WriteTextFile(target, "1e:0041\n");
+        }
+        if (c.link) {
+            fs::create_symlink(target, folder + "/out.dsc");
+        }
+        std::vector<std::string> older; // beside the target, each with a text of its own
+        for (int n = 1; n <= c.olderPartials; ++n) {
+            older.push_back(PartialExportPath(target, n));
+            WriteTextFile(older.back(), "partial " + std::to_string(n) + "\n");
+        }
+        std::vector<std::string> args = PortArgs(sensor, 5);
+        args.insert(args.end(), {"export", "out.dsc"});
+        const CliRun run = RunCli(QUELLON_CLI_PATH, args, folder);
+
+        EXPECT_EQ(run.status, cli::kExitSensor) << run.out << run.err;
+        const std::string wordsIn = targetFolder + "/" + c.wordsIn;
+        const std::size_t at = run.out.find(" words=");
+        ASSERT_NE(at, std::string::npos) << run.out;
+        const int words = std::atoi(run.out.c_str() + at + 7);
+        EXPECT_GT(words, 0) << "the sensor answered some reads";
+        EXPECT_LT(words, 38) << "and hung up before the last";
+        // The words read are the sensor's own, in the list's order.
+        std::string expected;
+        for (int i = 0; i < words; ++i) {
+            const ConfigAddress a = kExportList[static_cast<std::size_t>(i)];
+            expected += DscLine(a, sensor.ReadWord(a));
+        }
+        EXPECT_EQ(FileText(wordsIn), expected);
+        EXPECT_NE(run.err.find("There has been an error saving configuration"), std::string::npos)
+            << run.err;
+        // Named as given (relative to the working folder), a link's target in full.
+        const std::string named = c.link ? wordsIn : c.wordsIn;
+        EXPECT_NE(run.err.find(" " + named), std::string::npos)
+            << "standard error names the file that holds the words:\n"
+            << run.err;
+        const bool partial = wordsIn != target;
+        EXPECT_EQ(run.out.find(" partial=" + named) != std::string::npos, partial) << run.out;
+        if (partial) {
+            EXPECT_EQ(FileText(target), "1e:0041\n") << "the older file is kept whole";
+        }
+        for (int n = 1; n <= c.olderPartials; ++n) {
+            EXPECT_EQ(FileText(older[static_cast<std::size_t>(n - 1)]),
+                      "partial " + std::to_string(n) + "\n")
+                << "an older partial file is kept whole";
+        }
+        EXPECT_EQ(fs::is_symlink(folder + "/out.dsc"), c.link);
+        for (const std::string& f : {folder, targetFolder}) {
+            for (const auto& e : fs::directory_iterator(f)) {
+                EXPECT_NE(e.path().filename().string().rfind(".quellon-", 0), 0u)
+                    << "no temporary file left: " << e.path();
+            }
+        }
+        fs::remove_all(folder);
+        if (c.link) {
+            fs::remove_all(targetFolder);
+        }
+    }
+    if (skipped) {
+        GTEST_SKIP() << "the link into another file system needs /dev/shm on a file system of "
+                        "its own, writable; the test folder shares it or it is missing";
     }
 }
 

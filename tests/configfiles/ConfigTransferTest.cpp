@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quellon;
 using namespace quellon::test;
@@ -111,30 +113,70 @@ TEST_F(Transfer, ExportLeavesOutAWordThatCannotBeReadAndGoesOn) {
     EXPECT_TRUE(memory.m_commerror);
 }
 
-// An export that could not read every word keeps an older file of that name whole: its lines
-// go beside it, named in the box's details. With no older file they stand at the chosen name.
-TEST_F(Transfer, AnIncompleteExportNeverReplacesAnOlderFile) {
+// A second file system for a link to lead into: /dev/shm when it is one (a tmpfs) and the
+// test folder is not on it. Empty when there is none.
+std::string OtherFileSystem(const fs::path& here) {
+    struct stat local {};
+    struct stat shm {};
+    if (::stat(here.c_str(), &local) == 0 && ::stat("/dev/shm", &shm) == 0 &&
+        S_ISDIR(shm.st_mode) && ::access("/dev/shm", W_OK) == 0 && shm.st_dev != local.st_dev) {
+        return "/dev/shm";
+    }
+    return {};
+}
+
+// An export that could not read every word replaces nothing: not an older file of that name,
+// not an older partial file. Its lines stand at the chosen name when nothing stood there,
+// else in the first free partial name beside the file that would have been replaced (through
+// a link into another file system, beside the link's target, where the rename stays on one
+// file system), named in the box's details.
+TEST_F(Transfer, AnIncompleteExportReplacesNothingAndKeepsTheWordsRead) {
+    const std::string other = OtherFileSystem(folder);
     const struct {
         const char* name;
-        bool older;    // a file stood at the chosen name
-        int silentAt;  // the word that does not answer, or -1
-        bool replaced; // the chosen name holds the new lines afterwards
-        bool partial;  // out.partial.dsc holds them
+        bool older;          // a file stood at the chosen name
+        bool link;           // the chosen name is a link to real.dsc on another file system
+        int olderPartials;   // NAME.partial.dsc, NAME.partial-2.dsc... stood beside the target
+        int silentAt;        // the word that does not answer, or -1
+        const char* wordsIn; // the file beside the target that holds the new lines
     } cases[] = {
-        {"no older file, a word silent", false, 5, true, false},
-        {"older file, a word silent", true, 5, false, true},
-        {"older file, the last word silent", true, 37, false, true},
-        {"older file, every word read", true, -1, true, false},
+        {"no older file, a word silent", false, false, 0, 5, "out.dsc"},
+        {"older file, a word silent", true, false, 0, 5, "out.partial.dsc"},
+        {"older file, the last word silent", true, false, 0, 37, "out.partial.dsc"},
+        {"older file, every word read", true, false, 0, -1, "out.dsc"},
+        {"an older partial file", true, false, 1, 5, "out.partial-2.dsc"},
+        {"two older partial files", true, false, 2, 0, "out.partial-3.dsc"},
+        {"link to another file system, a word silent", true, true, 0, 5, "real.partial.dsc"},
+        {"link to another file system, every word read", true, true, 0, -1, "real.dsc"},
+        {"link to another file system, an older partial file", true, true, 1, 5,
+         "real.partial-2.dsc"},
     };
     const std::string olderText = "1e:0001\n";
+    bool skipped = false;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.link && other.empty()) {
+            skipped = true;
+            continue;
+        }
+        const fs::path targetFolder =
+            c.link ? fs::path(other) / ("quellon-" + folder.filename().string()) : folder;
+        fs::remove_all(folder);
+        fs::remove_all(targetFolder);
+        fs::create_directories(folder);
+        fs::create_directories(targetFolder);
         const fs::path path = folder / "out.dsc";
-        const fs::path partial = folder / "out.partial.dsc";
-        fs::remove(path);
-        fs::remove(partial);
+        const fs::path target = targetFolder / (c.link ? "real.dsc" : "out.dsc");
         if (c.older) {
-            std::ofstream(path) << olderText;
+            std::ofstream(target) << olderText;
+        }
+        if (c.link) {
+            fs::create_symlink(target, path);
+        }
+        std::vector<std::string> partials; // older partial files, each with a text of its own
+        for (int n = 1; n <= c.olderPartials; ++n) {
+            partials.push_back(PartialExportPath(target.string(), n));
+            std::ofstream(partials.back()) << "partial " << n << "\n";
         }
         std::string expected;
         for (std::size_t i = 0; i < kExportList.size(); ++i) {
@@ -147,32 +189,59 @@ TEST_F(Transfer, AnIncompleteExportNeverReplacesAnOlderFile) {
             expected += DscLine(kExportList[i], value);
         }
         const ExportResult r = ExportToFile(context, path.string());
+        const bool complete = c.silentAt < 0;
         EXPECT_EQ(r.status,
-                  c.silentAt < 0 ? ExportResult::Status::Saved : ExportResult::Status::ReadErrors);
-        EXPECT_EQ(Text(path), c.replaced ? expected : olderText);
-        EXPECT_EQ(fs::exists(partial), c.partial);
-        EXPECT_EQ(r.partialPath, c.partial ? partial.string() : std::string());
-        const std::string details = ExportDetails(r);
-        if (c.partial) {
-            EXPECT_EQ(Text(partial), expected);
-            EXPECT_EQ(details, "Only 37 of 38 words were read: they are in " + partial.string() +
-                                   ". " + path.string() + " was left as it was.");
-        } else {
-            EXPECT_EQ(details.empty(), c.silentAt < 0) << details;
+                  complete ? ExportResult::Status::Saved : ExportResult::Status::ReadErrors)
+            << r.reason;
+        EXPECT_EQ(r.wordsRead, complete ? 38 : 37);
+        const fs::path wordsIn = targetFolder / c.wordsIn;
+        EXPECT_EQ(Text(wordsIn), expected);
+        const bool atChosen = wordsIn == target;
+        if (!atChosen && c.older) {
+            EXPECT_EQ(Text(target), olderText) << "the older file is kept whole";
         }
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
-                  c.older && c.partial ? 2 : 1)
-            << "no temporary file left behind";
+        for (int n = 1; n <= c.olderPartials; ++n) {
+            EXPECT_EQ(Text(partials[n - 1]), "partial " + std::to_string(n) + "\n")
+                << "an older partial file is kept whole";
+        }
+        EXPECT_EQ(fs::is_symlink(path), c.link);
+        EXPECT_EQ(r.partialPath, atChosen ? std::string() : wordsIn.string());
+        const std::string details = ExportDetails(r);
+        if (complete) {
+            EXPECT_EQ(details, "");
+        } else if (atChosen) {
+            EXPECT_EQ(details, "Only 37 of 38 words were read; " + path.string() + " holds them.");
+        } else {
+            EXPECT_EQ(details, "Only 37 of 38 words were read: they are in " + wordsIn.string() +
+                                   ". " + path.string() + " was left as it was.");
+        }
+        const auto files = [](const fs::path& f) {
+            return std::distance(fs::directory_iterator(f), fs::directory_iterator());
+        };
+        // The target, the older partial files and the new one; no temporary file.
+        const long inTarget = (c.older || atChosen ? 1 : 0) + c.olderPartials + (atChosen ? 0 : 1);
+        EXPECT_EQ(files(targetFolder), inTarget) << "no temporary file left behind";
+        if (c.link) {
+            EXPECT_EQ(files(folder), 1) << "the link alone";
+            fs::remove_all(targetFolder);
+        }
     }
     const struct {
         const char* path;
+        int nth;
         const char* partial;
-    } names[] = {{"a/b.dsc", "a/b.partial.dsc"},
-                 {"x.DSC", "x.partial.DSC"},
-                 {"a.b/c", "a.b/c.partial.dsc"},
-                 {"C:\\cfg.v2\\unit", "C:\\cfg.v2\\unit.partial.dsc"}};
+    } names[] = {{"a/b.dsc", 1, "a/b.partial.dsc"},
+                 {"x.DSC", 1, "x.partial.DSC"},
+                 {"a.b/c", 1, "a.b/c.partial.dsc"},
+                 {"C:\\cfg.v2\\unit", 1, "C:\\cfg.v2\\unit.partial.dsc"},
+                 {"a/b.dsc", 2, "a/b.partial-2.dsc"},
+                 {"a.b/c", 12, "a.b/c.partial-12.dsc"}};
     for (const auto& n : names) {
-        EXPECT_EQ(PartialExportPath(n.path), n.partial);
+        EXPECT_EQ(PartialExportPath(n.path, n.nth), n.partial);
+    }
+    if (skipped) {
+        GTEST_SKIP() << "the link rows need a second file system: /dev/shm is missing, not "
+                        "writable or on the test folder's own file system";
     }
 }
 
