@@ -98,6 +98,10 @@ public:
 
     // ---- Single commands and menus ---------------------------------------------------------
     void Button84Click(); // live readout "a" into the gauges and the Oil Status box
+    // While no sensor answers on the port (it has gone, or it is being searched for again):
+    // the gauges at 0 and the Oil Status box "---" without the colour of a value, so that
+    // nothing says the last reading still holds. The next reading shows again.
+    void ShowNoLiveValues();
     void Button85Click(); // Reload: "Z"
     void Apply1Click();   // Configure > Reboot
     void Button46Click(); // "Reboot"

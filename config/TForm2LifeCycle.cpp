@@ -33,6 +33,9 @@ const QColor kGreen(0, 128, 0);
 void TForm2::Button84Click() {
     const std::optional<LiveReadout> r = ReadLiveReadout(*m_link);
     if (!r) {
+        if (m_link->LinkGone()) {
+            ShowNoLiveValues(); // before the main window's watch says so
+        }
         return; // no reply, another header or too few fields: the next tick tries again
     }
     if (m_forms.Form1) {
@@ -45,6 +48,15 @@ void TForm2::Button84Click() {
     Edit40->setText(QString::number(r->OilStatus()));
     QPalette pal = Edit40->palette();
     pal.setColor(QPalette::Base, r->OilAlarm() ? kRed : kGreen);
+    Edit40->setPalette(pal);
+}
+
+void TForm2::ShowNoLiveValues() {
+    GaugeCoarse->SetProgress(0);
+    GaugeFine->SetProgress(0);
+    Edit40->setText("---");
+    QPalette pal = Edit40->palette();
+    pal.setColor(QPalette::Base, QApplication::palette().color(QPalette::Window));
     Edit40->setPalette(pal);
 }
 

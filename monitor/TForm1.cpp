@@ -535,6 +535,9 @@ void TForm1::ShowNoLiveValues() {
     ShowNoValue(Edit3);
     ShowNoValue(Edit1);
     lbErrors->setText("Status:---");
+    if (m_forms.Form2) {
+        m_forms.Form2->ShowNoLiveValues();
+    }
 }
 
 void TForm1::ClearLiveDisplay() {

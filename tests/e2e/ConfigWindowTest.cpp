@@ -18,7 +18,9 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 using namespace quellon;
@@ -480,6 +482,80 @@ TEST_F(ConfigWindow, PagesReadTheirParametersAndTheReadoutRunsOnDebrisAndOil) {
     sensor.ClearLog();
     Pump(700);
     EXPECT_TRUE(Commands(sensor).empty()) << "no readout behind a closed window";
+}
+
+// The sensor's port goes while the readout runs (the sensor hangs up by itself): the gauges
+// and the Oil Status box lose the last reading and its colour as the main window's boxes
+// do, and show readings again once the sensor is back behind the same link.
+TEST_F(ConfigWindow, ReadoutLosesItsLastValueWhileThePortHasGoneAndShowsReadingsAgain) {
+    const struct {
+        const char* name;
+        int page;
+        unsigned dielectric, status; // pinned live values
+        int coarse;
+        const char* oil; // the Oil Status box before and after
+        QColor colour;   // its colour then
+    } cases[] = {
+        {"oil page, oil good", kPageOil, 512, 0x00, 40, "500", QColor(0, 128, 0)},
+        {"debris page, oil alarm", kPageDebris, 1023, 0x02, 120, "999", QColor(255, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = ::testing::TempDir() + "config-unplug-XXXXXX";
+        ASSERT_NE(mkdtemp(folder.data()), nullptr);
+        const auto pin = [&](sim::VirtualSensor& s) {
+            s.PinLive(sim::Field::Dielectric, c.dielectric);
+            s.PinLive(sim::Field::Status, c.status);
+            s.PinLive(sim::Field::CoarsePercent, c.coarse);
+        };
+        const auto showsReading = [&] {
+            return F2()->Edit40->text() == c.oil &&
+                   F2()->Edit40->palette().color(QPalette::Base) == c.colour &&
+                   F2()->GaugeCoarse->Progress() == c.coarse;
+        };
+        sim::Options first;
+        first.link = folder + "/by-id-quellon"; // goes with its sensor, made again by the next
+        auto& sensor = AddSensor(5, first);
+        options.ports[5] = first.link;
+        Launch();
+        ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+        pin(sensor);
+        F2()->show();
+        F2()->PageControl1->setCurrentIndex(c.page);
+        ASSERT_TRUE(F2()->Timer1->isActive());
+        ASSERT_TRUE(WaitUntil(showsReading, 3000)) << F2()->Edit40->text().toStdString();
+
+        ASSERT_TRUE(sensor.SetFaults("hangup-at=200"));
+        EXPECT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Port gone"; }, 5000))
+            << Form1()->lbComms->text().toStdString();
+        EXPECT_EQ(F2()->Edit40->text(), "---");
+        const QColor gone = F2()->Edit40->palette().color(QPalette::Base);
+        EXPECT_NE(gone, QColor(0, 128, 0)) << "no colour of the last value";
+        EXPECT_NE(gone, QColor(255, 0, 0)) << "no colour of the last value";
+        EXPECT_EQ(F2()->GaugeCoarse->Progress(), 0);
+        EXPECT_EQ(F2()->GaugeFine->Progress(), 0);
+        Pump(1200);
+        EXPECT_EQ(F2()->Edit40->text(), "---") << "still nothing while no sensor answers";
+
+        sim::Options back;
+        back.link = first.link;
+        sim::VirtualSensor again(back);
+        ASSERT_TRUE(again.Start());
+        pin(again);
+        EXPECT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Ok"; }, 5000))
+            << Form1()->lbComms->text().toStdString();
+        EXPECT_TRUE(WaitUntil(showsReading, 5000))
+            << "the readout shows again: " << F2()->Edit40->text().toStdString();
+        EXPECT_TRUE(F2()->Timer1->isActive());
+
+        F2()->Timer1->stop();
+        Form1()->StopPoll();
+        Form1()->PortWatch->stop();
+        app.reset();
+        again.Stop();
+        sensors.clear();
+        std::filesystem::remove_all(folder);
+    }
 }
 
 namespace {
