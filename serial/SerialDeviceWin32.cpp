@@ -1,8 +1,11 @@
 // Win32 backend of the serial channel. Compiled only on Windows.
 #include "serial/ReadFailures.h"
 #include "serial/SerialDevice.h"
+#include "serial/Win32LineSettings.h"
 
 #include <windows.h>
+
+#include <mmsystem.h>
 
 #include <chrono>
 #include <string>
@@ -65,25 +68,16 @@ public:
             Close();
             return false;
         }
+        // Errors that the last program left on the line would stop the first reads.
+        ClearLineErrors();
         if (!Configure(baud)) {
             why = "refuses the line settings";
             Close();
             return false;
         }
-        COMMTIMEOUTS t{};
-        if (!GetCommTimeouts(m_handle, &t)) {
-            why = "refuses the line settings";
-            Close();
-            return false;
-        }
-        t.ReadIntervalTimeout = 0;
-        t.ReadTotalTimeoutMultiplier = 0;
-        t.ReadTotalTimeoutConstant = 1;
-        if (!SetCommTimeouts(m_handle, &t)) {
-            why = "refuses the line settings";
-            Close();
-            return false;
-        }
+        // Sleep(1) and a 1 ms read timeout last a whole 15.6 ms tick of the system timer
+        // otherwise: the receive thread's polls and every 10 ms wait would stretch with it.
+        m_timerRaised = timeBeginPeriod(1) == TIMERR_NOERROR;
         return true;
     }
 
@@ -98,9 +92,21 @@ public:
         const double start = NowMs();
         if (!ReadFile(m_handle, buffer, static_cast<DWORD>(capacity), &n, nullptr)) {
             const DWORD err = GetLastError();
-            if (err == ERROR_BAD_COMMAND || err == ERROR_DEVICE_REMOVED ||
-                err == ERROR_OPERATION_ABORTED) {
+            DWORD lineErrors = 0;
+            const bool cleared = ClearLineErrors(&lineErrors);
+            switch (ClassifyFailure(err, cleared, lineErrors)) {
+            case LineFailure::Gone:
                 return ReadStatus::Gone;
+            case LineFailure::LineError:
+                // Cleared: the next read gets the bytes that follow the broken one. A line
+                // that breaks every byte (noise) still keeps the 1 ms tick.
+                m_failures.OnSuccess();
+                if (const int wait = ReadFailures::IdleWaitMs(NowMs() - start); wait > 0) {
+                    Sleep(static_cast<DWORD>(wait));
+                }
+                return ReadStatus::Timeout;
+            case LineFailure::Unexplained:
+                break;
             }
             // Any other error (ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE after an unplug...):
             // wait before the next try, and give the device up if it keeps failing.
@@ -123,10 +129,38 @@ public:
         return ReadStatus::Timeout;
     }
 
+    // The driver may take a write only in part (its queue is full, the write timeout ran
+    // out): the rest follows until the write's deadline, and a write cut short says so.
     bool Write(const std::uint8_t* bytes, int count) override {
-        DWORD n = 0;
-        return m_handle && WriteFile(m_handle, bytes, static_cast<DWORD>(count), &n, nullptr) &&
-               n == static_cast<DWORD>(count);
+        if (!m_handle) {
+            return false;
+        }
+        const double deadline = NowMs() + WriteBudgetMs(count, m_baud);
+        int done = 0;
+        while (done < count) {
+            DWORD n = 0;
+            const BOOL ok =
+                WriteFile(m_handle, bytes + done, static_cast<DWORD>(count - done), &n, nullptr);
+            done += static_cast<int>(n);
+            if (done >= count) {
+                break;
+            }
+            if (!ok) {
+                const DWORD err = GetLastError();
+                DWORD lineErrors = 0;
+                const bool cleared = ClearLineErrors(&lineErrors);
+                if (ClassifyFailure(err, cleared, lineErrors) != LineFailure::LineError) {
+                    return false;
+                }
+            }
+            if (NowMs() >= deadline) {
+                return false;
+            }
+            if (!ok || n == 0) {
+                Sleep(1);
+            }
+        }
+        return true;
     }
 
     bool Close() override {
@@ -137,33 +171,47 @@ public:
             return false;
         }
         m_handle = nullptr;
+        if (m_timerRaised) {
+            timeEndPeriod(1);
+            m_timerRaised = false;
+        }
         return true;
     }
 
     bool IsOpen() const override { return m_handle != nullptr; }
 
 private:
+    // The whole line, speed and timeouts: nothing is kept of what the last program set.
     bool Configure(int baud) {
-        DCB dcb{};
-        dcb.DCBlength = sizeof(dcb);
-        GetCommState(m_handle, &dcb);
-        dcb.BaudRate = static_cast<DWORD>(baud);
-        dcb.ByteSize = 8;
-        dcb.StopBits = ONESTOPBIT;
-        dcb.fParity = FALSE;
-        dcb.fOutxCtsFlow = FALSE;
-        dcb.fOutxDsrFlow = FALSE;
-        dcb.fDtrControl = DTR_CONTROL_DISABLE;
-        dcb.fDsrSensitivity = FALSE;
-        dcb.fTXContinueOnXoff = FALSE;
-        dcb.fOutX = FALSE;
-        dcb.fInX = FALSE;
-        dcb.fNull = FALSE;
-        dcb.fRtsControl = RTS_CONTROL_DISABLE;
-        return SetCommState(m_handle, &dcb) != 0;
+        DCB found{};
+        found.DCBlength = sizeof(found);
+        if (!GetCommState(m_handle, &found)) {
+            return false;
+        }
+        DCB wanted = LineSettings(found, baud);
+        COMMTIMEOUTS timeouts = LineTimeouts(baud);
+        if (!SetCommState(m_handle, &wanted) || !SetCommTimeouts(m_handle, &timeouts)) {
+            return false;
+        }
+        m_baud = baud;
+        return true;
+    }
+
+    // Clears the line's error state (framing, parity, overrun), which stops reads and writes
+    // while abort-on-error is set. False when the device does not answer.
+    bool ClearLineErrors(DWORD* errors = nullptr) {
+        DWORD flags = 0;
+        COMSTAT status{};
+        const bool ok = ClearCommError(m_handle, &flags, &status) != 0;
+        if (errors) {
+            *errors = ok ? flags : 0;
+        }
+        return ok;
     }
 
     HANDLE m_handle = nullptr;
+    int m_baud = 19200;
+    bool m_timerRaised = false;
     ReadFailures m_failures;
 };
 
