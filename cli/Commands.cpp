@@ -605,7 +605,8 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
             if (g_interrupted || (o.seconds > 0 && elapsed() >= static_cast<double>(o.seconds))) {
                 return kExitSensor;
             }
-            const PortRecovery::State state = recovery.Attempt({}, [&s] { s.FeaturesRead(); });
+            const PortRecovery::State state = recovery.Attempt(
+                {}, [&s] { s.FeaturesRead(); }, [] { return g_interrupted.load(); });
             if (state == PortRecovery::State::Recovered) {
                 s.Tell(name + ": the sensor answers again");
                 if (s.printer.Json()) {

@@ -156,6 +156,12 @@ std::string SensorText(const Session& s) {
     return text;
 }
 
+// Ctrl+C during the search (a network port that opens slowly or never) ends it at once.
+bool Interrupted() {
+    return g_interrupted;
+}
+constexpr const char* kInterruptedMessage = "quellon-cli: interrupted during the search";
+
 // "ports": the start-up search without choosing.
 int RunPorts(Printer& printer, bool progress) {
     Session s(printer, false, progress);
@@ -167,7 +173,11 @@ int RunPorts(Printer& printer, bool progress) {
             words[com] = word;
         }
     });
-    search.Run([] { return std::optional<int>(); }, {});
+    search.Run([] { return std::optional<int>(); }, {}, Interrupted);
+    if (g_interrupted) {
+        printer.Message(kInterruptedMessage);
+        return kExitNoSensor;
+    }
     int answered = 0;
     for (const OpenedPort& p : search.Opened()) {
         Record r;
@@ -216,7 +226,12 @@ int RunNamingAGonePort(Session& s, const CommandSpec& command,
 int RunChosen(Printer& printer, const CommandSpec& command, const std::vector<std::string>& args) {
     Session s(printer, false, IsTerminal(2));
     StartupSearch search(s.exchange);
-    const StartupSearch::Outcome outcome = search.Run([] { return std::optional<int>(); }, {});
+    const StartupSearch::Outcome outcome =
+        search.Run([] { return std::optional<int>(); }, {}, Interrupted);
+    if (g_interrupted) {
+        printer.Message(kInterruptedMessage);
+        return kExitNoSensor;
+    }
     if (outcome != StartupSearch::Outcome::Chosen) {
         printer.Message("quellon-cli: no sensor found\n" + search.SkippedDetails());
         return kExitNoSensor;
@@ -254,7 +269,7 @@ PortOutcome RunOnPort(Printer& printer, int com, bool named, const CommandSpec& 
     s.prompts.SetPrefix(s.Label() + ": ");
     s.backupPrefix = s.Label() + "-";
     auto channel = std::make_unique<TCommsThread>();
-    if (!channel->Open(com, 19200)) {
+    if (!channel->Open(com, 19200, [] { return !g_interrupted; })) {
         if (named) {
             s.Tell("cannot open " + channel->DevicePath() + ": " + channel->OpenError());
         }

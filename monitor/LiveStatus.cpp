@@ -79,6 +79,9 @@ std::string GoneDeviceDetails(PortTable& ports) {
         return {};
     }
     std::string details = ports.SensorPortName() + ": the device has gone";
+    if (const std::string reason = channel->GoneReason(); !reason.empty()) {
+        details += ": " + reason;
+    }
     ports.debugLog.Write("\n%s", details.c_str());
     return details;
 }

@@ -487,7 +487,7 @@ void TForm1::Button1Click() {
 // ---- A port that has gone, and finding the sensor again -------------------------------------
 
 bool TForm1::OperationRunning() const {
-    return m_upgrading || QApplication::activeModalWidget() != nullptr ||
+    return m_upgrading || m_recovery.Attempting() || QApplication::activeModalWidget() != nullptr ||
            (m_forms.Form3 && m_forms.Form3->isVisible()) ||
            (m_forms.Form2 && m_forms.Form2->Busy());
 }
@@ -502,9 +502,19 @@ void TForm1::PortWatchTimer() {
         }
         return;
     }
+    // A network port opens while the window processes its events; closing the program
+    // meanwhile ends the attempt.
     const PortRecovery::State state = m_recovery.Attempt(
         [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); },
-        [this] { FeaturesReadAndApply(); });
+        [this] {
+            if (!m_closing) {
+                FeaturesReadAndApply();
+            }
+        },
+        [this] { return m_closing; });
+    if (m_closing) {
+        return;
+    }
     if (state == PortRecovery::State::Recovered) {
         LeavePortGone();
     } else if (state == PortRecovery::State::NoAnswer) {

@@ -1,5 +1,6 @@
 #include "serial/Discovery.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,6 +24,26 @@ void ParseIdentification(const char* reply, std::uint32_t& number, std::uint32_t
     if (n >= 2) {
         revision = b;
     }
+}
+
+bool IsIdentification(const char* reply, int count) {
+    if (count < 8 || std::memcmp(reply, "\n\r\x02I,", 5) != 0) {
+        return false;
+    }
+    // Two hexadecimal numbers with a comma between them, within what arrived.
+    int i = 5;
+    const auto digits = [&] {
+        const int first = i;
+        while (i < count && std::isxdigit(static_cast<unsigned char>(reply[i]))) {
+            ++i;
+        }
+        return i > first;
+    };
+    if (!digits() || i >= count || reply[i] != ',') {
+        return false;
+    }
+    ++i;
+    return digits();
 }
 
 bool IdentifySensor(CommandExchange& exchange, int tries,
@@ -97,7 +118,11 @@ StartupSearch::Outcome StartupSearch::Run(const std::function<std::optional<int>
             return Outcome::Cancelled;
         }
         auto channel = std::make_unique<TCommsThread>();
-        if (!channel->Open(i, 19200)) {
+        const auto whileOpening = [this, &abandoned] {
+            m_exchange.ProcessEvents();
+            return !(abandoned && abandoned());
+        };
+        if (!channel->Open(i, 19200, whileOpening)) {
             if (WorthReporting(channel->OpenError())) {
                 m_skipped.push_back({i, channel->DevicePath(), channel->OpenError()});
             }

@@ -26,6 +26,10 @@ bool IdentifySensor(CommandExchange& exchange, int tries,
 // Parses an identification reply from its sixth byte on with "%x,%x"; a field that does
 // not convert keeps its previous value.
 void ParseIdentification(const char* reply, std::uint32_t& number, std::uint32_t& revision);
+// True for an identification reply and nothing else: LF CR STX 'I' ',' and then the firmware
+// number and revision in hexadecimal, separated by a comma (as ParseIdentification reads
+// them). `count` bytes of `reply` arrived.
+bool IsIdentification(const char* reply, int count);
 
 struct SkippedPort {
     int comNumber;
@@ -57,6 +61,9 @@ public:
     // port dialog and returns the chosen COM number, or nothing when the user closed it.
     // `abandoned` is asked before each port: when it holds (the main window was closed
     // meanwhile) the search stops there and reports Cancelled.
+    // A network port opens on a thread of its own meanwhile, the exchange processing events
+    // (ProcessEvents) and `abandoned` asked about every 10 ms: when it holds, the open ends
+    // at once.
     Outcome Run(const std::function<std::optional<int>()>& choosePort,
                 const std::function<void(const std::string&)>& setTitle,
                 const std::function<bool()>& abandoned = {});

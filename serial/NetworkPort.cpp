@@ -1,6 +1,8 @@
 #include "serial/NetworkPort.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace quellon {
 
@@ -204,6 +206,43 @@ int ConfirmedBaud(const TelnetDecoder::Event& event) {
     return static_cast<int>((std::uint32_t{event.data[1]} << 24) |
                             (std::uint32_t{event.data[2]} << 16) |
                             (std::uint32_t{event.data[3]} << 8) | std::uint32_t{event.data[4]});
+}
+
+bool PendingBytes::Append(const std::uint8_t* bytes, std::size_t count) {
+    if (count > m_limit - Size()) {
+        return false;
+    }
+    if (m_read > 0 && m_read >= m_bytes.size() / 2) {
+        // What was read is dropped once it is at least half: each byte moves at most once
+        // per time the buffer fills, so draining stays linear.
+        m_bytes.erase(m_bytes.begin(), m_bytes.begin() + static_cast<std::ptrdiff_t>(m_read));
+        m_read = 0;
+    }
+    m_bytes.insert(m_bytes.end(), bytes, bytes + count);
+    return true;
+}
+
+std::size_t PendingBytes::Take(std::uint8_t* out, std::size_t capacity) {
+    const std::size_t n = std::min(capacity, Size());
+    if (n > 0) {
+        std::memcpy(out, m_bytes.data() + m_read, n);
+        m_read += n;
+    }
+    if (m_read == m_bytes.size()) {
+        m_bytes.clear();
+        m_read = 0;
+    }
+    return n;
+}
+
+void PendingBytes::Clear() {
+    m_bytes.clear();
+    m_read = 0;
+}
+
+std::string OverflowReason(std::size_t unread) {
+    return "the server sends more than the line can carry (" + std::to_string(unread) +
+           " bytes unread): a faulty device server?";
 }
 
 } // namespace quellon

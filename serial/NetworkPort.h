@@ -3,6 +3,7 @@
 // Control Option, which also carries the line settings) and "tcp://HOST:PORT" (raw bytes,
 // the speed fixed by the server). The URL parser and the Telnet encoding and decoding, kept
 // apart from the sockets so that they can be checked byte for byte.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -84,5 +85,34 @@ private:
 
 // The baud rate in a server's SET-BAUDRATE answer (4 bytes, network order), or 0.
 int ConfirmedBaud(const TelnetDecoder::Event& event);
+
+// The line bytes that came from the server and are not yet handed out, at most `limit` of
+// them: taking from the front moves a read offset instead of shifting what stays, so a
+// server that sends much in little pieces costs linear time. A server that sends more than
+// the line can carry while nobody reads (during the negotiation, during a speed's
+// confirmation) overflows it, and the link counts as faulty.
+class PendingBytes {
+public:
+    static constexpr std::size_t kLimit = 64 * 1024;
+
+    explicit PendingBytes(std::size_t limit = kLimit) : m_limit(limit) {}
+    // Appends all `count` bytes, or none and false when they would not fit.
+    bool Append(const std::uint8_t* bytes, std::size_t count);
+    // Moves up to `capacity` bytes from the front into `out`; returns how many.
+    std::size_t Take(std::uint8_t* out, std::size_t capacity);
+    std::size_t Size() const { return m_bytes.size() - m_read; }
+    bool Empty() const { return Size() == 0; }
+    void Clear();
+    // How much memory the bytes take, unread and already read (never much over the limit).
+    std::size_t Footprint() const { return m_bytes.size(); }
+
+private:
+    std::size_t m_limit;
+    std::vector<std::uint8_t> m_bytes;
+    std::size_t m_read = 0; // bytes at the front already handed out
+};
+
+// Why a link is given up when its server overflows the pending bytes.
+std::string OverflowReason(std::size_t unread);
 
 } // namespace quellon

@@ -30,8 +30,11 @@ void PortRecovery::Enter(State state) {
                        : state == State::Recovered ? "the sensor answers again"
                                                    : nullptr;
     if (what) {
-        m_exchange.Ports().debugLog.Write("\n%s: %s", m_exchange.Ports().SensorPortName().c_str(),
-                                          what);
+        const TCommsThread* channel = m_exchange.Ports().SensorChannel();
+        const std::string reason = channel ? channel->GoneReason() : std::string();
+        m_exchange.Ports().debugLog.Write("\n%s: %s%s%s",
+                                          m_exchange.Ports().SensorPortName().c_str(), what,
+                                          reason.empty() ? "" : ": ", reason.c_str());
     }
 }
 
@@ -41,18 +44,31 @@ bool PortRecovery::Probe() {
     m_exchange.SendCommand("I");
     char reply[64] = {};
     int count = 0;
-    return m_exchange.WaitReply(reply, sizeof reply, kIdentificationLength, kProbeBudget, count);
+    return m_exchange.WaitReply(reply, sizeof reply, kIdentificationLength, kProbeBudget, count) &&
+           IsIdentification(reply, count);
 }
 
 PortRecovery::State PortRecovery::Attempt(const std::function<void(const std::string&)>& setTitle,
-                                          const std::function<void()>& featuresRead) {
+                                          const std::function<void()>& featuresRead,
+                                          const std::function<bool()>& abandoned) {
     TCommsThread* channel = m_exchange.Ports().SensorChannel();
-    if (!channel) {
+    if (!channel || m_attempting) {
         return m_state;
     }
+    struct Running {
+        bool& flag;
+        explicit Running(bool& f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+    } running{m_attempting};
     if (!channel->IsOpen() || channel->IsGone()) {
         (void)channel->Close();
-        if (!channel->Open(m_exchange.Ports().m_comnum, kSensorBaud)) {
+        const auto whileOpening = [this, &abandoned] {
+            m_exchange.ProcessEvents();
+            return !(abandoned && abandoned());
+        };
+        if (!channel->Open(m_exchange.Ports().m_comnum, kSensorBaud, whileOpening)) {
             Enter(State::Gone);
             return m_state;
         }

@@ -27,6 +27,9 @@ public:
     // The link's own round trip in milliseconds, as last measured (a network port times its
     // server's confirmation of a speed); 0 for a local port, whose line adds none.
     virtual int RoundTripMs() const { return 0; }
+    // Why the device counts as gone when the device itself knows more than that it went (a
+    // network server that floods the line); empty otherwise.
+    virtual std::string GoneReason() const { return {}; }
 };
 
 // The backend of this platform (termios on POSIX, Win32 on Windows).

@@ -6,13 +6,18 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
+#include <mstcpip.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
@@ -121,6 +126,41 @@ void QuickAck([[maybe_unused]] Socket s) {
 #endif
 }
 
+// Keepalive with a user timeout: a server that goes silent without closing (its power cut, a
+// cable pulled between two switches) counts as gone within about five seconds, whether the
+// link is idle (two probes a second apart after two idle seconds) or has data unacknowledged.
+void KeepAlive(Socket s) {
+#ifdef _WIN32
+    tcp_keepalive settings{};
+    settings.onoff = 1;
+    settings.keepalivetime = 2000;
+    settings.keepaliveinterval = 1000; // Windows sends ten probes: about 12 s in all
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &settings, sizeof settings, nullptr, 0, &returned, nullptr,
+               nullptr);
+#else
+    const int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#ifdef TCP_KEEPIDLE
+    const int idle = 2;
+    ::setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+#endif
+#ifdef TCP_KEEPINTVL
+    const int interval = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+#endif
+#ifdef TCP_KEEPCNT
+    const int count = 2;
+    ::setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+#endif
+#ifdef TCP_USER_TIMEOUT
+    const unsigned userTimeoutMs = 5000; // sent data unacknowledged this long: the link is dead
+    ::setsockopt(s, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+#endif
+#endif
+}
+
+constexpr int kOpenMs = 5000;        // the whole open: name, connection, negotiation, speed
 constexpr int kConnectMs = 3000;     // for the connection itself
 constexpr int kNegotiationMs = 2000; // for the server's agreement to COM-PORT-OPTION
 constexpr int kConfirmMs = 2000;     // for the server's confirmation of a speed
@@ -134,21 +174,31 @@ int MsLeft(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
+int MsSince(Clock::time_point start) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// A name lookup that may outlast the open that asked for it: getaddrinfo cannot be stopped,
+// so it runs on a thread of its own that shares only this with the open. An open that stops
+// waiting leaves it behind; when it ends later it frees its own answer, and nothing else.
+struct Lookup {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    int result = 0;
+    addrinfo* found = nullptr;
+    ~Lookup() {
+        if (found) {
+            ::freeaddrinfo(found);
+        }
+    }
+};
+
 class NetworkSerialDevice final : public SerialDevice {
 public:
-    NetworkSerialDevice() { StartWinsock(); }
-    ~NetworkSerialDevice() override { Close(); }
-
-    bool Open(const std::string& path, int baud, std::string& why) override {
-        Close();
-        PortUrl url;
-        if (!ParsePortUrl(path, url, why)) {
-            return false;
-        }
-        m_telnet = url.scheme == PortUrl::Scheme::Rfc2217;
-        if (!Connect(url, why)) {
-            return false;
-        }
+    NetworkSerialDevice() {
+        StartWinsock();
 #ifndef _WIN32
         if (::pipe(m_wake) == 0) {
             for (const int fd : m_wake) {
@@ -159,16 +209,34 @@ public:
             m_wake[0] = m_wake[1] = -1;
         }
 #endif
-        m_baud = baud;
-        if (m_telnet && !Negotiate(baud, why)) {
-            Close();
-            return false;
+    }
+    ~NetworkSerialDevice() override {
+        Close();
+#ifndef _WIN32
+        for (int& fd : m_wake) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
         }
-        return true;
+#endif
+    }
+    NetworkSerialDevice(const NetworkSerialDevice&) = delete;
+    NetworkSerialDevice& operator=(const NetworkSerialDevice&) = delete;
+
+    bool Open(const std::string& path, int baud, std::string& why) override {
+        m_opening = true;
+        Release();
+        const bool opened = OpenNow(path, baud, why);
+        if (!opened) {
+            Release();
+        }
+        m_opening = false;
+        m_abandoned = false;
+        return opened;
     }
 
     bool SetBaudRate(int baud) override {
-        if (m_socket == kNoSocket) {
+        if (m_socket == kNoSocket || m_faulty) {
             return false;
         }
         if (!m_telnet) {
@@ -176,15 +244,16 @@ public:
         }
         m_confirmedBaud = 0;
         const std::vector<std::uint8_t> settings = ComPortSettings(baud);
+        const auto sent = Clock::now();
         if (!SendAll(settings.data(), static_cast<int>(settings.size()))) {
             return false;
         }
         // The receive thread decodes the answer; when no read is running, read here.
-        const auto deadline = Clock::now() + std::chrono::milliseconds(kConfirmMs);
-        while (m_confirmedBaud != baud && MsLeft(deadline) > 0 && m_socket != kNoSocket) {
+        const auto deadline = sent + std::chrono::milliseconds(kConfirmMs);
+        while (m_confirmedBaud != baud && MsLeft(deadline) > 0 && !m_faulty) {
             std::unique_lock<std::mutex> lock(m_readLock, std::try_to_lock);
             if (lock.owns_lock()) {
-                ReadInto(m_pending, 10);
+                ReadInto(10);
             } else {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
@@ -192,6 +261,7 @@ public:
         if (m_confirmedBaud != baud) {
             return false;
         }
+        Measured(MsSince(sent));
         m_baud = baud;
         return true;
     }
@@ -199,26 +269,31 @@ public:
     ReadStatus Read(std::uint8_t* buffer, int capacity, int timeoutMs, int& got) override {
         got = 0;
         std::lock_guard<std::mutex> lock(m_readLock);
-        if (m_pending.empty()) {
+        if (m_faulty) {
+            return ReadStatus::Gone;
+        }
+        if (m_pending.Empty()) {
             if (m_socket == kNoSocket) {
                 return ReadStatus::Gone;
             }
-            const ReadStatus status = ReadInto(m_pending, timeoutMs);
-            if (status == ReadStatus::Gone && m_pending.empty()) {
+            const ReadStatus status = ReadInto(timeoutMs);
+            if (status == ReadStatus::Gone && m_pending.Empty()) {
                 return ReadStatus::Gone;
             }
         }
-        const int n = std::min(capacity, static_cast<int>(m_pending.size()));
+        const auto n = static_cast<int>(
+            m_pending.Take(buffer, static_cast<std::size_t>(std::max(0, capacity))));
         if (n == 0) {
             return ReadStatus::Timeout;
         }
-        std::memcpy(buffer, m_pending.data(), static_cast<std::size_t>(n));
-        m_pending.erase(m_pending.begin(), m_pending.begin() + n);
         got = n;
         return ReadStatus::Data;
     }
 
     bool Write(const std::uint8_t* bytes, int count) override {
+        if (m_faulty) {
+            return false;
+        }
         if (!m_telnet) {
             return SendAll(bytes, count);
         }
@@ -226,7 +301,11 @@ public:
         return SendAll(escaped.data(), static_cast<int>(escaped.size()));
     }
 
+    // Makes a waiting read return; during an open (or before it), abandons the open.
     void Interrupt() override {
+        if (m_opening) {
+            m_abandoned = true;
+        }
         m_interrupted = true;
 #ifndef _WIN32
         if (m_wake[1] >= 0) {
@@ -237,25 +316,7 @@ public:
     }
 
     bool Close() override {
-        if (m_socket != kNoSocket) {
-#ifdef _WIN32
-            ::shutdown(m_socket, SD_BOTH);
-#else
-            ::shutdown(m_socket, SHUT_RDWR);
-#endif
-            CloseSocket(m_socket);
-            m_socket = kNoSocket;
-        }
-#ifndef _WIN32
-        for (int& fd : m_wake) {
-            if (fd >= 0) {
-                ::close(fd);
-                fd = -1;
-            }
-        }
-#endif
-        m_pending.clear();
-        m_decoder = TelnetDecoder();
+        Release();
         return true;
     }
 
@@ -265,23 +326,184 @@ public:
     bool CanChangeSpeed() const override {
         return m_telnet;
     }
+    int RoundTripMs() const override {
+        return m_roundTripMs;
+    }
+    std::string GoneReason() const override {
+        std::lock_guard<std::mutex> lock(m_reasonLock);
+        return m_goneReason;
+    }
 
 private:
-    bool Connect(const PortUrl& url, std::string& why) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
+    void Release() {
+        if (m_socket != kNoSocket) {
+#ifdef _WIN32
+            ::shutdown(m_socket, SD_BOTH);
+#else
+            ::shutdown(m_socket, SHUT_RDWR);
+#endif
+            CloseSocket(m_socket);
+            m_socket = kNoSocket;
+        }
+        m_pending.Clear();
+        m_decoder = TelnetDecoder();
+    }
+
+    bool OpenNow(const std::string& path, int baud, std::string& why) {
+        PortUrl url;
+        if (!ParsePortUrl(path, url, why)) {
+            return false;
+        }
+        m_telnet = url.scheme == PortUrl::Scheme::Rfc2217;
+        m_faulty = false;
+        m_roundTripMs = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_reasonLock);
+            m_goneReason.clear();
+        }
+        m_comPortAgreed = m_comPortRefused = false;
+        std::memset(m_offered, 0, sizeof m_offered);
+        std::memset(m_answered, 0, sizeof m_answered);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(kOpenMs);
         addrinfo* found = nullptr;
-        const int r =
-            ::getaddrinfo(url.host.c_str(), std::to_string(url.port).c_str(), &hints, &found);
-        if (r != 0 || !found) {
+        if (!LookUp(url, deadline, found, why)) {
+            return false;
+        }
+        const auto connecting = Clock::now();
+        const bool connected = Connect(url, found, deadline, why);
+        ::freeaddrinfo(found);
+        if (!connected) {
+            return false;
+        }
+        Measured(MsSince(connecting)); // the best measure a raw port has
+        m_baud = baud;
+        return !m_telnet || Negotiate(baud, deadline, why);
+    }
+
+    bool Abandoned(std::string& why) const {
+        if (m_abandoned) {
+            why = "the opening was abandoned";
+            return true;
+        }
+        return false;
+    }
+
+    // The latest round trip, as a maximum that decays by a quarter each new measure: one
+    // slow confirmation keeps counting for a few more.
+    void Measured(int ms) {
+        const int previous = m_roundTripMs;
+        m_roundTripMs = std::max({1, ms, previous - previous / 4});
+    }
+
+    // The server's addresses, looked up within the open's deadline.
+    bool LookUp(const PortUrl& url, Clock::time_point deadline, addrinfo*& found,
+                std::string& why) {
+        auto lookup = std::make_shared<Lookup>();
+        try {
+            std::thread([lookup, host = url.host, port = std::to_string(url.port)] {
+                addrinfo hints{};
+                hints.ai_family = AF_UNSPEC;
+                hints.ai_socktype = SOCK_STREAM;
+                hints.ai_protocol = IPPROTO_TCP;
+                addrinfo* answer = nullptr;
+                const int r = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &answer);
+                {
+                    std::lock_guard<std::mutex> lock(lookup->lock);
+                    lookup->result = r;
+                    lookup->found = answer;
+                    lookup->finished = true;
+                }
+                lookup->done.notify_all();
+            }).detach();
+        } catch (const std::system_error&) {
+            why = "no thread for the name lookup of '" + url.host + "'";
+            return false;
+        }
+        std::unique_lock<std::mutex> lock(lookup->lock);
+        while (!lookup->finished) {
+            if (Abandoned(why)) {
+                return false;
+            }
+            if (MsLeft(deadline) == 0) {
+                why = "no answer from " + url.host + " within " + std::to_string(kOpenMs / 1000) +
+                      " s (name lookup)";
+                return false;
+            }
+            lookup->done.wait_for(lock, std::chrono::milliseconds(std::min(10, MsLeft(deadline))));
+        }
+        if (lookup->result != 0 || !lookup->found) {
+#ifdef EAI_AGAIN
+            if (lookup->result == EAI_AGAIN) {
+                why =
+                    "the name '" + url.host + "' cannot be looked up now (no name server answers)";
+                return false;
+            }
+#endif
             why = "host name '" + url.host + "' not found";
             return false;
         }
+        found = std::exchange(lookup->found, nullptr);
+        return true;
+    }
+
+    // Waits for `events` on the socket, an Interrupt ending the wait: 1 ready, 0 time out,
+    // -1 error or abandoned.
+    int WaitSocket(Socket s, short events, int timeoutMs) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (m_abandoned) {
+                return -1;
+            }
+            pollfd fds[2] = {};
+            fds[0].fd = s;
+            fds[0].events = events;
+            int count = 1;
+            int slice = MsLeft(deadline);
+#ifndef _WIN32
+            if (m_wake[0] >= 0) {
+                fds[1].fd = m_wake[0];
+                fds[1].events = POLLIN;
+                count = 2;
+            }
+#else
+            slice = std::min(slice, 50);     // no wake-up handle: Interrupt is seen this soon
+#endif
+            const int r = PollSockets(fds, count, slice);
+            if (r < 0 && !WouldBlock(LastError())) {
+                return -1;
+            }
+            if (r > 0 && (fds[0].revents & (events | POLLHUP | POLLERR))) {
+                return 1;
+            }
+            if (r > 0 && count == 2 && (fds[1].revents & POLLIN)) {
+                DrainWake();
+                continue; // Interrupt: m_abandoned says whether to go on
+            }
+            if (MsLeft(deadline) == 0) {
+                return 0;
+            }
+        }
+    }
+
+    void DrainWake() {
+#ifndef _WIN32
+        char drain[16];
+        while (::read(m_wake[0], drain, sizeof drain) > 0) {
+        }
+#endif
+    }
+
+    bool Connect(const PortUrl& url, addrinfo* found, Clock::time_point deadline,
+                 std::string& why) {
         std::string reason = "no address";
-        const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectMs);
-        for (addrinfo* a = found; a && m_socket == kNoSocket; a = a->ai_next) {
+        const auto connectDeadline =
+            std::min(deadline, Clock::now() + std::chrono::milliseconds(kConnectMs));
+        const int allowedS = std::max(1, (MsLeft(connectDeadline) + 999) / 1000);
+        Socket connected = kNoSocket;
+        for (addrinfo* a = found; a && connected == kNoSocket; a = a->ai_next) {
+            if (Abandoned(why)) {
+                return false;
+            }
             Socket s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
             if (s == kNoSocket) {
                 reason = ErrorText(LastError());
@@ -299,11 +521,11 @@ private:
                     CloseSocket(s);
                     continue;
                 }
-                pollfd p{};
-                p.fd = s;
-                p.events = POLLOUT;
-                if (PollSockets(&p, 1, MsLeft(deadline)) <= 0) {
-                    reason = "no answer within " + std::to_string(kConnectMs / 1000) + " s";
+                const int ready = WaitSocket(s, POLLOUT, MsLeft(connectDeadline));
+                if (ready <= 0) {
+                    reason = m_abandoned ? "the opening was abandoned"
+                                         : "no answer from " + url.host + " within " +
+                                               std::to_string(allowedS) + " s";
                     CloseSocket(s);
                     continue;
                 }
@@ -319,19 +541,20 @@ private:
             int on = 1;
             ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
                          sizeof on);
-            m_socket = s;
+            KeepAlive(s);
+            connected = s;
         }
-        ::freeaddrinfo(found);
-        if (m_socket == kNoSocket) {
+        if (connected == kNoSocket) {
             why = reason;
             return false;
         }
+        m_socket = connected;
         return true;
     }
 
     // Offers the options, waits for the server's DO COM-PORT-OPTION, then sets the line and
     // waits for the speed's confirmation. Bytes of the line that arrive meanwhile are kept.
-    bool Negotiate(int baud, std::string& why) {
+    bool Negotiate(int baud, Clock::time_point deadline, std::string& why) {
         // What the greeting offers needs no answer when the server agrees to it.
         using namespace telnet;
         m_offered[0][kBinary] = m_offered[0][kSuppressGoAhead] = m_offered[0][kComPort] = true;
@@ -342,10 +565,15 @@ private:
             return false;
         }
         std::lock_guard<std::mutex> lock(m_readLock);
-        auto deadline = Clock::now() + std::chrono::milliseconds(kNegotiationMs);
-        while (!m_comPortAgreed && !m_comPortRefused && MsLeft(deadline) > 0) {
-            if (ReadInto(m_pending, MsLeft(deadline)) == ReadStatus::Gone) {
-                why = "the server closed the connection during the Telnet negotiation";
+        auto stepDeadline =
+            std::min(deadline, Clock::now() + std::chrono::milliseconds(kNegotiationMs));
+        while (!m_comPortAgreed && !m_comPortRefused && MsLeft(stepDeadline) > 0) {
+            if (ReadInto(MsLeft(stepDeadline)) == ReadStatus::Gone) {
+                why = m_faulty ? GoneReason()
+                               : "the server closed the connection during the Telnet negotiation";
+                return false;
+            }
+            if (Abandoned(why)) {
                 return false;
             }
         }
@@ -355,14 +583,19 @@ private:
             return false;
         }
         const std::vector<std::uint8_t> settings = ComPortSettings(baud);
+        const auto sent = Clock::now();
         if (!SendAll(settings.data(), static_cast<int>(settings.size()))) {
             why = "the connection closed while setting the line";
             return false;
         }
-        deadline = Clock::now() + std::chrono::milliseconds(kConfirmMs);
-        while (m_confirmedBaud != baud && MsLeft(deadline) > 0) {
-            if (ReadInto(m_pending, MsLeft(deadline)) == ReadStatus::Gone) {
-                why = "the server closed the connection while setting the line";
+        stepDeadline = std::min(deadline, sent + std::chrono::milliseconds(kConfirmMs));
+        while (m_confirmedBaud != baud && MsLeft(stepDeadline) > 0) {
+            if (ReadInto(MsLeft(stepDeadline)) == ReadStatus::Gone) {
+                why = m_faulty ? GoneReason()
+                               : "the server closed the connection while setting the line";
+                return false;
+            }
+            if (Abandoned(why)) {
                 return false;
             }
         }
@@ -370,12 +603,17 @@ private:
             why = "the server did not confirm " + std::to_string(baud) + " baud";
             return false;
         }
+        Measured(MsSince(sent));
         return true;
     }
 
-    // One wait of at most timeoutMs for the socket; the data bytes go to `out`, the Telnet
-    // commands are answered. Called with m_readLock held.
-    ReadStatus ReadInto(std::vector<std::uint8_t>& out, int timeoutMs) {
+    // One wait of at most timeoutMs for the socket; the data bytes go to m_pending, the
+    // Telnet commands are answered. Called with m_readLock held. More than the pending
+    // bytes can hold makes the link faulty: Gone from then on.
+    ReadStatus ReadInto(int timeoutMs) {
+        if (m_socket == kNoSocket || m_faulty) {
+            return ReadStatus::Gone;
+        }
         pollfd fds[2] = {};
         fds[0].fd = m_socket;
         fds[0].events = POLLIN;
@@ -399,15 +637,11 @@ private:
         if (r == 0) {
             return ReadStatus::Timeout;
         }
-#ifndef _WIN32
         if (count == 2 && (fds[1].revents & POLLIN)) {
-            char drain[16];
-            while (::read(m_wake[0], drain, sizeof drain) > 0) {
-            }
+            DrainWake();
             m_interrupted = false;
             return ReadStatus::Timeout;
         }
-#endif
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             return ReadStatus::Timeout;
         }
@@ -417,6 +651,7 @@ private:
             return ReadStatus::Gone; // the server closed the connection
         }
         if (n < 0) {
+            // ETIMEDOUT: the keepalive or the user timeout found the link dead.
             return WouldBlock(LastError()) ? ReadStatus::Timeout : ReadStatus::Gone;
         }
         QuickAck(m_socket);
@@ -428,7 +663,13 @@ private:
                 Answer(e);
             }
         }
-        out.insert(out.end(), raw, raw + data);
+        if (!m_pending.Append(raw, static_cast<std::size_t>(data))) {
+            std::lock_guard<std::mutex> lock(m_reasonLock);
+            m_goneReason = OverflowReason(m_pending.Size() + static_cast<std::size_t>(data));
+            m_pending.Clear();
+            m_faulty = true;
+            return ReadStatus::Gone;
+        }
         return ReadStatus::Data;
     }
 
@@ -497,20 +738,26 @@ private:
 
     Socket m_socket = kNoSocket;
 #ifndef _WIN32
-    int m_wake[2] = {-1, -1};
+    int m_wake[2] = {-1, -1}; // Interrupt() writes, the waits poll the other end
 #endif
     bool m_telnet = true;
     int m_baud = 0;
     std::atomic<int> m_confirmedBaud{0};
+    std::atomic<int> m_roundTripMs{0};
     std::atomic<bool> m_interrupted{false};
+    std::atomic<bool> m_opening{true}; // until the first open ends: an Interrupt abandons it
+    std::atomic<bool> m_abandoned{false};
+    std::atomic<bool> m_faulty{false}; // the server overflowed the pending bytes
     bool m_comPortAgreed = false;
     bool m_comPortRefused = false;
     bool m_offered[2][256] = {};  // [0] WILL sent, [1] DO sent
     bool m_answered[4][256] = {}; // by reply verb: WILL, WONT, DO, DONT
     std::mutex m_readLock;        // one reader of the socket at a time
     std::mutex m_writeLock;
-    std::vector<std::uint8_t> m_pending; // decoded line bytes not yet handed out
+    PendingBytes m_pending; // decoded line bytes not yet handed out
     TelnetDecoder m_decoder;
+    mutable std::mutex m_reasonLock;
+    std::string m_goneReason; // why the link counts as gone, when the link itself knows
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 namespace quellon {
@@ -23,7 +24,7 @@ TCommsThread::~TCommsThread() {
     }
 }
 
-bool TCommsThread::Open(int portNumber, int baudRate) {
+bool TCommsThread::Open(int portNumber, int baudRate, const OpenWait& whileWaiting) {
     if (portNumber < 1) {
         return false;
     }
@@ -38,9 +39,11 @@ bool TCommsThread::Open(int portNumber, int baudRate) {
         m_openError = "no such port";
         return false;
     }
+    const bool network = IsNetworkPath(m_devicePath);
     std::shared_ptr<SerialDevice> device =
-        IsNetworkPath(m_devicePath) ? MakeNetworkSerialDevice() : MakeSystemSerialDevice();
-    if (!device->Open(m_devicePath, baudRate, m_openError)) {
+        network ? MakeNetworkSerialDevice() : MakeSystemSerialDevice();
+    if (network ? !OpenAway(device, baudRate, whileWaiting)
+                : !device->Open(m_devicePath, baudRate, m_openError)) {
         return false;
     }
     {
@@ -53,6 +56,54 @@ bool TCommsThread::Open(int portNumber, int baudRate) {
         m_rxCount = 0;
     }
     return true;
+}
+
+bool TCommsThread::OpenAway(const std::shared_ptr<SerialDevice>& device, int baudRate,
+                            const OpenWait& whileWaiting) {
+    struct Opening {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+        bool opened = false;
+        std::string why;
+    };
+    auto opening = std::make_shared<Opening>();
+    std::thread worker;
+    try {
+        worker = std::thread([opening, device, path = m_devicePath, baudRate] {
+            std::string why;
+            const bool opened = device->Open(path, baudRate, why);
+            {
+                std::lock_guard<std::mutex> lock(opening->lock);
+                opening->opened = opened;
+                opening->why = std::move(why);
+                opening->finished = true;
+            }
+            opening->done.notify_all();
+        });
+    } catch (const std::system_error&) {
+        m_openError = "no thread to open the port";
+        return false;
+    }
+    bool abandoned = false;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(opening->lock);
+            if (opening->done.wait_for(lock, std::chrono::milliseconds(10),
+                                       [&opening] { return opening->finished; })) {
+                break;
+            }
+        }
+        // Once abandoned, the device gives up within milliseconds (its name lookup, which
+        // cannot be stopped, is left behind): the hook is not run again meanwhile.
+        if (!abandoned && whileWaiting && !whileWaiting()) {
+            abandoned = true;
+            device->Interrupt();
+        }
+    }
+    worker.join();
+    m_openError = abandoned ? "the opening was abandoned" : opening->why;
+    return opening->opened && !abandoned;
 }
 
 std::shared_ptr<SerialDevice> TCommsThread::CurrentDevice() const {
@@ -84,6 +135,11 @@ bool TCommsThread::Close() {
 bool TCommsThread::CanChangeSpeed() const {
     const auto device = CurrentDevice();
     return !device || device->CanChangeSpeed();
+}
+
+std::string TCommsThread::GoneReason() const {
+    const auto device = CurrentDevice();
+    return device ? device->GoneReason() : std::string();
 }
 
 int TCommsThread::RoundTripMs() const {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,7 +29,15 @@ public:
     TCommsThread(const TCommsThread&) = delete;
     TCommsThread& operator=(const TCommsThread&) = delete;
 
-    bool Open(int portNumber, int baudRate);
+    // What the opening thread does while a network port opens away from it (name lookup,
+    // connection, negotiation: seconds on a slow or silent server), about every 10 ms: the
+    // window processes its events, the command-line tool looks for Ctrl+C. Returning false
+    // abandons the open, which then fails at once.
+    using OpenWait = std::function<bool()>;
+
+    // A local port opens here and now; a network port on a thread of its own while the
+    // calling thread runs `whileWaiting` (without one, it simply waits).
+    bool Open(int portNumber, int baudRate, const OpenWait& whileWaiting = {});
     bool Close();
     void Start();
     bool SetBaudRate(int baudRate);
@@ -54,6 +63,8 @@ public:
     bool IsGone() const { return m_gone.load(); }
     // Why the last Open failed, for the trace and the user ("in use by another program").
     const std::string& OpenError() const { return m_openError; }
+    // What the device says of why it went, when it knows (a flooding network server).
+    std::string GoneReason() const;
     const std::string& DevicePath() const { return m_devicePath; }
 
     // Test hook: receive bytes as if they had come from the port.
@@ -69,6 +80,8 @@ private:
     static constexpr int kIdleReadMs = 50;
 
     std::shared_ptr<SerialDevice> CurrentDevice() const;
+    bool OpenAway(const std::shared_ptr<SerialDevice>& device, int baudRate,
+                  const OpenWait& whileWaiting);
 
     PortDirectory* m_directory;
     std::shared_ptr<SerialDevice> m_device;

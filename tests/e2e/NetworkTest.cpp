@@ -10,10 +10,23 @@
 #include "tests/support/SensorHelpers.h"
 #include "tests/support/Ser2net.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <thread>
 
 using namespace quellon;
@@ -58,6 +71,239 @@ struct Operation {
 };
 
 class ThroughRfc2217 : public Network, public ::testing::WithParamInterface<Operation> {};
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// A host that accepts and never says a word (a device server hung in its negotiation): each
+// connection's time from its accept to the client's close is kept.
+class SilentServer {
+public:
+    explicit SilentServer(int port = 0) {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        socklen_t length = sizeof a;
+        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            ::listen(m_listen, 8) == 0 &&
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &length) == 0) {
+            m_port = ntohs(a.sin_port);
+        }
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~SilentServer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listen);
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+
+    int Port() const { return m_port; }
+    std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(m_port); }
+    struct Visit {
+        Clock::time_point accepted;
+        Clock::time_point closed; // == accepted while the client holds it
+    };
+    std::vector<Visit> Visits() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_visits;
+    }
+    bool Held() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return !m_visits.empty() && m_visits.back().closed == m_visits.back().accepted;
+    }
+
+private:
+    void Run() {
+        std::vector<std::pair<int, std::size_t>> open; // socket, visit
+        while (!m_stop) {
+            std::vector<pollfd> fds = {{m_listen, POLLIN, 0}};
+            for (const auto& [fd, visit] : open) {
+                fds.push_back({fd, POLLIN, 0});
+            }
+            if (::poll(fds.data(), fds.size(), 5) <= 0) {
+                continue;
+            }
+            for (std::size_t i = fds.size() - 1; i >= 1; --i) {
+                char b[256];
+                if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) &&
+                    ::recv(fds[i].fd, b, sizeof b, MSG_DONTWAIT) <= 0) {
+                    {
+                        std::lock_guard<std::mutex> lock(m_lock);
+                        m_visits[open[i - 1].second].closed = Clock::now();
+                    }
+                    ::close(fds[i].fd);
+                    open.erase(open.begin() + static_cast<long>(i - 1));
+                }
+            }
+            if (fds[0].revents & POLLIN) {
+                const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0) {
+                    std::lock_guard<std::mutex> lock(m_lock);
+                    const auto now = Clock::now();
+                    m_visits.push_back({now, now});
+                    open.emplace_back(fd, m_visits.size() - 1);
+                }
+            }
+        }
+        for (const auto& [fd, visit] : open) {
+            ::close(fd);
+        }
+    }
+
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_lock;
+    std::vector<Visit> m_visits;
+    std::thread m_thread;
+};
+
+// Posts an event to a window every 20 ms from a thread of its own and notes how long each
+// waited before the window's thread handled it.
+class EventLatency : public QObject {
+public:
+    static constexpr QEvent::Type kType = static_cast<QEvent::Type>(QEvent::User + 71);
+    struct Probe : QEvent {
+        explicit Probe(Clock::time_point t) : QEvent(kType), posted(t) {}
+        Clock::time_point posted;
+    };
+    struct Sample {
+        Clock::time_point posted;
+        double waited;
+    };
+
+    explicit EventLatency(QObject* window) : m_window(window) {
+        window->installEventFilter(this);
+        m_thread = std::thread([this] {
+            while (!m_stop) {
+                QCoreApplication::postEvent(m_window, new Probe(Clock::now()));
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+    ~EventLatency() override { Stop(); }
+    EventLatency(const EventLatency&) = delete;
+    EventLatency& operator=(const EventLatency&) = delete;
+    void Stop() {
+        m_stop = true;
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        QCoreApplication::removePostedEvents(m_window, kType);
+    }
+
+    // The longest wait of an event posted while one of the server's visits lasted, and how
+    // many there were.
+    std::pair<double, int> During(const std::vector<SilentServer::Visit>& visits) const {
+        double longest = 0;
+        int count = 0;
+        for (const Sample& s : m_samples) {
+            for (const SilentServer::Visit& v : visits) {
+                if (s.posted >= v.accepted && s.posted < v.closed) {
+                    longest = std::max(longest, s.waited);
+                    ++count;
+                }
+            }
+        }
+        return {longest, count};
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == kType) {
+            const auto* probe = static_cast<Probe*>(event);
+            m_samples.push_back({probe->posted, Seconds(Clock::now() - probe->posted)});
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QObject* m_window;
+    std::atomic<bool> m_stop{false};
+    std::vector<Sample> m_samples; // the window's thread only
+    std::thread m_thread;
+};
+
+// quellon-cli in the background, its output in files of the test's folder.
+class Background {
+public:
+    Background(const std::string& folder, std::vector<std::string> args)
+        : m_out(folder + "/bg-stdout.txt"), m_err(folder + "/bg-stderr.txt") {
+        args.insert(args.begin(), QUELLON_CLI_PATH);
+        std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        m_pid = fork();
+        if (m_pid == 0) {
+            const int in = open("/dev/null", O_RDONLY);
+            const int out = open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) {
+                _exit(127);
+            }
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            execv(QUELLON_CLI_PATH, argv.data());
+            _exit(127);
+        }
+    }
+    ~Background() {
+        if (m_pid > 0 && m_status < 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+
+    void Signal(int signal) const { kill(m_pid, signal); }
+    // The exit status once it has ended within `ms`, or -1.
+    int Wait(int ms) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        while (m_status < 0 && Clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return m_status;
+    }
+    std::string Out() const { return ReadText(m_out); }
+    std::string Err() const { return ReadText(m_err); }
+
+private:
+    std::string m_out;
+    std::string m_err;
+    pid_t m_pid = -1;
+    int m_status = -1;
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 } // namespace
 
@@ -237,4 +483,183 @@ TEST_F(Network, RawTcpCarriesExchangesAndRefusesTheUpgradeUpFront) {
             << "only the start-up's own commands: " << t;
     }
     EXPECT_EQ(remote.CurrentMode(), sim::Mode::Application);
+}
+
+// A host that accepts and never negotiates holds each attempt to open it for seconds; the
+// window handles what is posted to it within 0.2 s all the while, in the start-up search
+// and in the once-a-second recovery, whose timer starts no second attempt meanwhile; and
+// closing the program during an attempt ends it at once.
+TEST_F(Network, TheWindowStaysUsableWhileAServerNeverNegotiates) {
+    sim::VirtualSensor remote;
+    ASSERT_TRUE(remote.Start());
+    Ser2net server;
+    SilentServer silent;
+    options.ports[5] = silent.Url();
+    options.ports[6] = Served(remote, server, Ser2net::Kind::Rfc2217);
+    app = std::make_unique<Application>(options, prompts);
+    std::string error;
+    ASSERT_TRUE(app->Prepare(error)) << error;
+    app->CreateForms();
+    Form1()->SetTracePath(tracePath);
+    auto latency = std::make_unique<EventLatency>(Form1());
+    app->ShowMain();
+    ASSERT_TRUE(WaitUntil([this] { return Form1()->SearchDone(); }, 30000));
+    ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok") << server.Log();
+    EXPECT_EQ(Form1()->Ports().m_comnum, 6);
+    const auto search = silent.Visits();
+    ASSERT_EQ(search.size(), 1u) << "COM5 is tried once";
+    EXPECT_GT(Seconds(search[0].closed - search[0].accepted), 1.5) << "held to its deadline";
+    const auto [searchLongest, searchCount] = latency->During(search);
+    EXPECT_GE(searchCount, 30);
+    EXPECT_LT(searchLongest, 0.2) << "during the search";
+
+    // The sensor's server goes; its port now leads to a host that never negotiates.
+    const int port = std::stoi(server.Url().substr(server.Url().rfind(':') + 1));
+    server.Stop();
+    SilentServer hung(port);
+    ASSERT_EQ(hung.Port(), port);
+    EXPECT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Port gone"; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return hung.Visits().size() >= 3 && !hung.Held(); }, 15000));
+    const auto attempts = hung.Visits();
+    for (std::size_t i = 1; i < attempts.size(); ++i) {
+        EXPECT_GE(attempts[i].accepted, attempts[i - 1].closed) << "one attempt at a time";
+    }
+    const auto [recoveryLongest, recoveryCount] = latency->During(attempts);
+    EXPECT_GE(recoveryCount, 60);
+    EXPECT_LT(recoveryLongest, 0.2) << "during the recovery";
+
+    // Closed while an attempt waits on the host: the attempt ends, nothing breaks.
+    Clock::time_point closedAt{};
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (closedAt == Clock::time_point{} && hung.Held()) {
+            closedAt = Clock::now();
+            Form1()->close();
+        }
+    });
+    closer.start(10);
+    EXPECT_TRUE(WaitUntil([&] { return closedAt != Clock::time_point{} && !hung.Held(); }, 5000));
+    closer.stop();
+    ASSERT_NE(closedAt, Clock::time_point{});
+    EXPECT_LT(Seconds(hung.Visits().back().closed - closedAt), 0.3);
+    latency->Stop();
+}
+
+// Ctrl+C while quellon-cli waits on a host that never negotiates ends it at once.
+TEST_F(Network, CtrlCEndsAnOpenAtOnce) {
+    SilentServer silent;
+    Background cli(m_folder, {"--no-default-ports", "--port", "COM5=" + silent.Url(), "identify"});
+    ASSERT_TRUE(WaitFor([&] { return silent.Held(); }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto interrupted = Clock::now();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(5000), 3) << cli.Err();
+    EXPECT_LT(Seconds(Clock::now() - interrupted), 0.5);
+    EXPECT_NE(cli.Err().find("interrupted"), std::string::npos) << cli.Err();
+    EXPECT_TRUE(WaitFor([&] { return !silent.Held(); }, 1000));
+}
+
+namespace {
+
+// Runs `args` (a program and its arguments) and returns its exit status.
+int RunTool(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// This process in a network namespace of its own whose loopback is up: its rules touch
+// nothing else on the machine. Empty on success, else why not.
+std::string PrivateNetwork() {
+    if (geteuid() != 0) {
+        return "needs root for a private network namespace";
+    }
+    if (RunTool({"nft", "--version"}) != 0) {
+        return "needs nft (nftables)";
+    }
+    if (unshare(CLONE_NEWNET) != 0) {
+        return "unshare(CLONE_NEWNET) refused";
+    }
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq lo{};
+    std::strncpy(lo.ifr_name, "lo", IFNAMSIZ - 1);
+    const bool up = ::ioctl(s, SIOCGIFFLAGS, &lo) == 0 &&
+                    (lo.ifr_flags |= IFF_UP, ::ioctl(s, SIOCSIFFLAGS, &lo) == 0);
+    // A name lookup with AI_ADDRCONFIG (ser2net's) finds no IPv4 address for 127.0.0.1 while
+    // the loopback's are the only ones: one of the documentation's addresses beside them.
+    ifreq alias{};
+    std::strncpy(alias.ifr_name, "lo:1", IFNAMSIZ - 1);
+    auto* address = reinterpret_cast<sockaddr_in*>(&alias.ifr_addr);
+    address->sin_family = AF_INET;
+    const bool added = ::inet_pton(AF_INET, "192.0.2.1", &address->sin_addr) == 1 &&
+                       ::ioctl(s, SIOCSIFADDR, &alias) == 0;
+    ::close(s);
+    return !up      ? "cannot bring the private loopback up"
+           : !added ? "cannot give the private network an address"
+                    : "";
+}
+
+} // namespace
+
+// A device server that goes silent without closing (every packet to and from it dropped) is a
+// port that went within about five seconds: quellon-cli monitor says so and waits, instead of
+// giving up on the sensor, and goes on once the server is reachable again.
+TEST_F(Network, ASilentDeadLinkIsAGonePortAndMonitorRidesThrough) {
+    if (const std::string why = PrivateNetwork(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    sim::VirtualSensor remote;
+    ASSERT_TRUE(remote.Start());
+    Ser2net server;
+    const std::string url = Served(remote, server, Ser2net::Kind::Rfc2217);
+    const std::string port = url.substr(url.rfind(':') + 1);
+    Background cli(m_folder,
+                   {"--no-default-ports", "--port", "COM5=" + url, "monitor", "--seconds", "60"});
+    const auto lines = [&] {
+        const std::string out = cli.Out();
+        return std::count(out.begin(), out.end(), '\n');
+    };
+    ASSERT_TRUE(WaitFor([&] { return lines() >= 3; }, 20000)) << cli.Err() << server.Log();
+
+    const std::string table = "quellon_dead_link";
+    ASSERT_EQ(RunTool({"nft", "add", "table", "inet", table}), 0);
+    ASSERT_EQ(RunTool({"nft", "add", "chain", "inet", table, "in",
+                       "{ type filter hook input priority 0; }"}),
+              0);
+    ASSERT_EQ(RunTool({"nft", "add", "rule", "inet", table, "in", "tcp", "dport", port, "drop"}),
+              0);
+    ASSERT_EQ(RunTool({"nft", "add", "rule", "inet", table, "in", "tcp", "sport", port, "drop"}),
+              0);
+    const auto cut = Clock::now();
+    EXPECT_TRUE(
+        WaitFor([&] { return cli.Err().find("the device has gone") != std::string::npos; }, 12000))
+        << cli.Err();
+    const double gone = Seconds(Clock::now() - cut);
+    RecordProperty("gone_after_ms", static_cast<int>(gone * 1000));
+    EXPECT_LT(gone, 8.0) << "a dead link is seen within about 5 s";
+    EXPECT_GT(gone, 2.0) << "not at the first late reply";
+    std::this_thread::sleep_for(std::chrono::seconds(2)); // attempts that find no answer
+    ASSERT_EQ(RunTool({"nft", "delete", "table", "inet", table}), 0);
+    const auto before = lines();
+    EXPECT_TRUE(WaitFor(
+        [&] { return cli.Err().find("the sensor answers again") != std::string::npos; }, 15000))
+        << cli.Err() << server.Log();
+    EXPECT_TRUE(WaitFor([&] { return lines() >= before + 2; }, 5000)) << "the readings go on";
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(5000), 0) << cli.Err();
+    EXPECT_EQ(cli.Err().find("Cannot communicate"), std::string::npos) << cli.Err();
 }

@@ -1,10 +1,12 @@
 // The start-up search's decisions over real pseudo-terminals.
 #include "serial/Discovery.h"
 #include "serial/PortDirectory.h"
+#include "serial/PortRecovery.h"
 #include "tests/support/FakeResponder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -169,4 +171,48 @@ TEST(Identification, ParsesTheFieldsFromTheSixthByte) {
     ParseIdentification("\n\r\x02I,5,", number, revision);
     EXPECT_EQ(number, 5u);
     EXPECT_EQ(revision, 9u);
+}
+
+// Finding the sensor again on its port: only an identification reply counts. A different
+// device that answers "I" with 17 bytes of something else is not taken for the sensor and
+// never gets the unlock.
+TEST_F(DiscoveryFixture, RecoveryTakesOnlyAnIdentificationReply) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        bool recovered;
+    };
+    const Case cases[] = {
+        {"identification", test::IdentificationReply(), true},
+        {"17 letters", "ABCDEFGHIJKLMNOPQRSTU", false},
+        {"another command's reply", std::string("\n\r\x02A,a3,1f\r\n") + "OK\r\n\r\n", false},
+        {"no numbers", std::string("\n\r\x02I,zz,yy\r\n") + "OK\r\n\r\n", false},
+        {"one number", std::string("\n\r\x02I,a3;1f\r\n") + "OK\r\n\r\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::Pty pty;
+        test::FakeResponder peer(pty);
+        peer.Answer("I", c.reply);
+        peer.Start();
+        PortDirectory::Instance().Map(4, pty.SlavePath());
+        ports.m_comnum = 4;
+        ports.channels[4] = std::make_unique<TCommsThread>();
+        ASSERT_TRUE(ports.channels[4]->Open(4, 19200));
+        ports.channels[4]->Start();
+        PortRecovery recovery(exchange);
+        recovery.Begin();
+        int featuresRead = 0;
+        const PortRecovery::State state = recovery.Attempt({}, [&] { ++featuresRead; });
+        EXPECT_EQ(state,
+                  c.recovered ? PortRecovery::State::Recovered : PortRecovery::State::NoAnswer);
+        EXPECT_EQ(featuresRead, c.recovered ? 1 : 0);
+        const auto commands = peer.Commands();
+        const bool unlocked = std::any_of(commands.begin(), commands.end(),
+                                          [](const auto& t) { return t.rfind("U ", 0) == 0; });
+        EXPECT_EQ(unlocked, c.recovered);
+        peer.Stop();
+        ports.channels[4]->Close();
+        ports.channels[4].reset();
+    }
 }
