@@ -21,14 +21,15 @@ set -euo pipefail
 # libqt6opengl6-dev has), GoogleTest, and for the package test dpkg-shlibdeps (dpkg-dev)
 # and file, which CPack's DEB generator runs, with lintian and appstreamcli, which check
 # the package and its metainfo; ser2net, the serial device server that the
-# network port tests start on 127.0.0.1 themselves.
+# network port tests start on 127.0.0.1 themselves, and nftables, whose rule in a network
+# namespace of the test's own cuts such a link without a word.
 base=(
     build-essential cmake ninja-build
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
     libgtest-dev libgmock-dev
     dpkg-dev file
     lintian appstream
-    ser2net
+    ser2net nftables
 )
 # What .ci/run adds to the README's test command: the Windows build (groff writes its
 # manual as text for the zip) and Wine, which runs its tests.
