@@ -1,12 +1,18 @@
 #include "serial/PortDirectory.h"
 
+#include <cctype>
+
 namespace quellon {
 
 PortDirectory::PortDirectory() = default;
 
 void PortDirectory::Map(int comNumber, const std::string& path) {
     if (comNumber >= kFirst && comNumber <= kLast) {
+#ifdef _WIN32
+        m_explicit[comNumber] = WindowsDevicePath(path);
+#else
         m_explicit[comNumber] = path;
+#endif
     }
 }
 
@@ -44,6 +50,28 @@ std::string PortDirectory::DefaultPathOf(int comNumber) {
     }
     return "/dev/ttyACM" + std::to_string(comNumber - 65);
 #endif
+}
+
+std::string PortDirectory::WindowsDevicePath(const std::string& path) {
+    if (path.size() < 4 || path.size() > 6) {
+        return path;
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (std::toupper(static_cast<unsigned char>(path[i])) != "COM"[i]) {
+            return path;
+        }
+    }
+    int number = 0;
+    for (std::size_t i = 3; i < path.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(path[i]))) {
+            return path;
+        }
+        number = number * 10 + (path[i] - '0');
+    }
+    if (path[3] == '0' || number < 1 || number > 255) {
+        return path;
+    }
+    return "\\\\.\\COM" + path.substr(3);
 }
 
 PortDirectory& PortDirectory::Instance() {

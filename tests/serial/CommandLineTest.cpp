@@ -56,3 +56,28 @@ TEST(PortDirectory, DefaultLinuxMapAndOverrides) {
     EXPECT_EQ(d.PathOf(1), "");
     EXPECT_EQ(d.PathOf(33), "/tmp/pty-a");
 }
+
+// A bare Windows device name becomes its device path (which CreateFileW needs from COM10 on);
+// anything else stays as it was given.
+TEST(PortDirectory, BareWindowsDeviceNames) {
+    const struct {
+        const char* given;
+        const char* path;
+    } cases[] = {{"COM1", "\\\\.\\COM1"},
+                 {"COM12", "\\\\.\\COM12"},
+                 {"com7", "\\\\.\\COM7"},
+                 {"Com255", "\\\\.\\COM255"},
+                 {"COM256", "COM256"},
+                 {"COM0", "COM0"},
+                 {"COM012", "COM012"},
+                 {"COM", "COM"},
+                 {"COMX", "COMX"},
+                 {"COM1a", "COM1a"},
+                 {"XCOM1", "XCOM1"},
+                 {"\\\\.\\COM3", "\\\\.\\COM3"},
+                 {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+                 {"rfc2217://COM1:4000", "rfc2217://COM1:4000"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(PortDirectory::WindowsDevicePath(c.given), c.path) << c.given;
+    }
+}
