@@ -2,6 +2,7 @@
 // It runs the same core operations as the configurator's windows, so everything it puts on
 // the wire is what the windows put there.
 #include "cli/Commands.h"
+#include "cli/Interruption.h"
 #include "common/CommandLine.h"
 #include "config/FeatureWord.h"
 #include "monitor/LiveStatus.h"
@@ -23,6 +24,8 @@
 #include <windows.h>
 
 #include <shellapi.h>
+
+#include "cli/WindowsConsole.h"
 #endif
 
 using namespace quellon;
@@ -213,6 +216,9 @@ int RunPorts(Printer& printer, bool progress) {
 // A command that failed because the port's device went away says which port it was.
 int RunNamingAGonePort(Session& s, const CommandSpec& command,
                        const std::vector<std::string>& args) {
+    const SensorWork work(
+        std::string(command.name) + " on " + s.Label(), CutOffHint(command.name),
+        [&s](const std::string& line) { s.ports.debugLog.Write("\n%s\n", line.c_str()); });
     const int status = command.run(s, args);
     if (status != kExitOk) {
         if (const std::string gone = GoneDeviceDetails(s.ports); !gone.empty()) {
@@ -381,7 +387,14 @@ int RunAll(Printer& printer, const CommandSpec& command, const std::vector<std::
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Ctrl+C, Ctrl+Break and the console's closing: the console handler, not the C runtime's
+    // one-shot SIGINT.
+    InstallConsoleHandler();
+    PrepareConsole();
+#else
     std::signal(SIGINT, OnSignal);
+#endif
     std::signal(SIGTERM, OnSignal);
     std::vector<std::string> arguments = Arguments(argc, argv);
     std::vector<char*> pointers;
