@@ -32,10 +32,11 @@ base=(
     ser2net nftables
 )
 # What .ci/run adds to the README's test command: the Windows build (groff writes its
-# manual as text for the zip) and Wine, which runs its tests.
+# manual as text for the zip; googletest's sources build GoogleTest for the Windows test
+# program) and Wine, which runs its tests.
 ci=(
     clang libclang-rt-14-dev
-    g++-mingw-w64-x86-64 groff-base
+    g++-mingw-w64-x86-64 groff-base googletest
     wine64
 )
 # The developer's tools, not needed to build or test.
