@@ -188,6 +188,18 @@ build_targets() {
     fi
 }
 
+# Mutants of the subsystem "windows" live in code that only the Windows build compiles: the
+# mingw preset's quellon-cli.exe and test_windows.exe are rebuilt with the mutant (and again
+# after it), which the Wine tests run.
+build_windows() {
+    local log="$1"
+    local mingw="$root/build/mingw"
+    if [[ ! -f "$mingw/build.ninja" ]]; then
+        (cd "$root" && cmake --preset mingw >>"$log" 2>&1) || return 1
+    fi
+    run "$log" nice -n 10 cmake --build "$mingw" -j "$jobs" --target quellon-cli test_windows
+}
+
 # ---- read the list -----------------------------------------------------------------------
 
 ids=() subsystems=() files=() froms=() tos=() regexes=() descriptions=()
@@ -290,6 +302,8 @@ for i in "${!ids[@]}"; do
         read -r -a target_list <<<"${targets:-all}"
         if ! build_targets "$log" "${target_list[@]}"; then
             outcome="killed (build)"
+        elif [[ "${subsystems[$i]}" == windows ]] && ! build_windows "$log"; then
+            outcome="killed (build)"
         else
             test_args=(--test-dir "$build" -j "$jobs" --timeout "$test_timeout"
                 --no-tests=error --output-on-failure)
@@ -304,6 +318,9 @@ for i in "${!ids[@]}"; do
             fi
         fi
         restore
+        if [[ "${subsystems[$i]}" == windows ]]; then
+            build_windows "$log" || echo "the Windows programs do not build again: see $log" >&2
+        fi
         case "$outcome" in
         killed*) killed=$((killed + 1)) ;;
         survived)
