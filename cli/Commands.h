@@ -84,7 +84,8 @@ struct CommandSpec {
 const std::vector<CommandSpec>& Commands();
 const CommandSpec* CommandByName(const std::string& name);
 
-// Set by SIGINT and SIGTERM: monitor ends at its next sample.
+// Set by SIGINT and SIGTERM (on Windows by the console handler for Ctrl+C, Ctrl+Break and
+// the console's closing): monitor ends at its next sample.
 extern std::atomic<bool> g_interrupted;
 
 } // namespace quellon::cli
