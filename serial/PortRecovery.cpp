@@ -2,6 +2,8 @@
 
 #include "serial/Discovery.h"
 
+#include <algorithm>
+
 namespace quellon {
 
 namespace {
@@ -44,8 +46,9 @@ bool PortRecovery::Probe() {
     m_exchange.SendCommand("I");
     char reply[64] = {};
     int count = 0;
+    // `count` is what arrived, which may be more than the reply holds.
     return m_exchange.WaitReply(reply, sizeof reply, kIdentificationLength, kProbeBudget, count) &&
-           IsIdentification(reply, count);
+           IsIdentification(reply, std::min(count, static_cast<int>(sizeof reply) - 1));
 }
 
 PortRecovery::State PortRecovery::Attempt(const std::function<void(const std::string&)>& setTitle,
