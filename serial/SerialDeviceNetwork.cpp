@@ -17,9 +17,11 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <mstcpip.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+// After winsock2.h, whose types it uses (a block of its own, so that sorting keeps it there).
+#include <mstcpip.h>
 #else
 #include <cerrno>
 #include <fcntl.h>
