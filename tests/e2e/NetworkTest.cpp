@@ -1,6 +1,8 @@
 // The sensor behind a serial device server: Debian's ser2net serves a virtual sensor's
 // pseudo-terminal on 127.0.0.1, over RFC 2217 or raw TCP, and the configurator and
-// quellon-cli reach it through rfc2217:// and tcp:// ports.
+// quellon-cli reach it through rfc2217:// and tcp:// ports. Servers that cannot be trusted
+// are a socket of the test's own that accepts and never negotiates, and ser2net behind an
+// nftables rule that drops every packet, in a network namespace of the test's own.
 #include "config/MemoryAccess.h"
 #include "config/TForm2.h"
 #include "firmware/Upgrade.h"
