@@ -27,6 +27,7 @@
 #include <net/if.h>
 #include <poll.h>
 #include <sched.h>
+#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -584,6 +585,19 @@ int RunTool(std::vector<std::string> args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Gives the loopback of this process's network one more IPv4 address, as label ("lo:1").
+bool AddLoopbackAddress(const char* label, const std::string& ip) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq alias{};
+    std::strncpy(alias.ifr_name, label, IFNAMSIZ - 1);
+    auto* address = reinterpret_cast<sockaddr_in*>(&alias.ifr_addr);
+    address->sin_family = AF_INET;
+    const bool added = ::inet_pton(AF_INET, ip.c_str(), &address->sin_addr) == 1 &&
+                       ::ioctl(s, SIOCSIFADDR, &alias) == 0;
+    ::close(s);
+    return added;
+}
+
 // This process in a network namespace of its own whose loopback is up: its rules touch
 // nothing else on the machine. Empty on success, else why not.
 std::string PrivateNetwork() {
@@ -601,18 +615,30 @@ std::string PrivateNetwork() {
     std::strncpy(lo.ifr_name, "lo", IFNAMSIZ - 1);
     const bool up = ::ioctl(s, SIOCGIFFLAGS, &lo) == 0 &&
                     (lo.ifr_flags |= IFF_UP, ::ioctl(s, SIOCSIFFLAGS, &lo) == 0);
+    ::close(s);
+    if (!up) {
+        return "cannot bring the private loopback up";
+    }
     // A name lookup with AI_ADDRCONFIG (ser2net's) finds no IPv4 address for 127.0.0.1 while
     // the loopback's are the only ones: one of the documentation's addresses beside them.
-    ifreq alias{};
-    std::strncpy(alias.ifr_name, "lo:1", IFNAMSIZ - 1);
-    auto* address = reinterpret_cast<sockaddr_in*>(&alias.ifr_addr);
-    address->sin_family = AF_INET;
-    const bool added = ::inet_pton(AF_INET, "192.0.2.1", &address->sin_addr) == 1 &&
-                       ::ioctl(s, SIOCSIFADDR, &alias) == 0;
-    ::close(s);
-    return !up      ? "cannot bring the private loopback up"
-           : !added ? "cannot give the private network an address"
-                    : "";
+    return AddLoopbackAddress("lo:1", "192.0.2.1") ? ""
+                                                   : "cannot give the private network an address";
+}
+
+// The first IPv4 name server of /etc/resolv.conf, or empty.
+std::string FirstNameServer() {
+    std::istringstream lines(ReadText("/etc/resolv.conf"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string key, value;
+        in_addr ignored{};
+        if (words >> key >> value && key == "nameserver" &&
+            ::inet_pton(AF_INET, value.c_str(), &ignored) == 1) {
+            return value;
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -664,4 +690,38 @@ TEST_F(Network, ASilentDeadLinkIsAGonePortAndMonitorRidesThrough) {
     cli.Signal(SIGINT);
     EXPECT_EQ(cli.Wait(5000), 0) << cli.Err();
     EXPECT_EQ(cli.Err().find("Cannot communicate"), std::string::npos) << cli.Err();
+}
+
+// The name server stops answering (the network's router is down): the lookup is left behind
+// at the open's deadline, and the port is said to give no answer in that time instead of
+// having an unknown name.
+TEST_F(Network, ANameServerThatNeverAnswersIsNamedAtTheDeadline) {
+    if (const std::string why = PrivateNetwork(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const std::string nameServer = FirstNameServer();
+    if (nameServer.empty()) {
+        GTEST_SKIP() << "no IPv4 name server in /etc/resolv.conf";
+    }
+    // The name server's address, in this private network, leads to a socket that takes the
+    // questions and never answers.
+    ASSERT_TRUE(nameServer.rfind("127.", 0) == 0 || AddLoopbackAddress("lo:2", nameServer));
+    const int silent = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(53);
+    ASSERT_EQ(::inet_pton(AF_INET, nameServer.c_str(), &a.sin_addr), 1);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << nameServer;
+
+    const std::string url = "rfc2217://quellon-sensor.example:4000";
+    const auto t0 = Clock::now();
+    const CliRun run = Cli(url, {"identify"}, 30000);
+    const double took = Seconds(Clock::now() - t0);
+    ::close(silent);
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_NE(run.err.find("no answer from quellon-sensor.example within 5 s"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("not found"), std::string::npos) << run.err;
+    EXPECT_GT(took, 4.5);
+    EXPECT_LT(took, 8.0) << "the lookup is not waited out";
 }
