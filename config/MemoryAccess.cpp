@@ -1,6 +1,7 @@
 #include "config/MemoryAccess.h"
 
 #include "config/Conversions.h"
+#include "serial/ReplyMatch.h"
 
 #include <cstdio>
 #include <cstring>
@@ -32,12 +33,17 @@ MemoryAccess::MemoryAccess(SensorLink& link, PollTimer& timer, std::function<voi
       m_wait(wait ? std::move(wait) : std::function<void(int)>(WaitMs)) {}
 
 bool MemoryAccess::Exchange(const std::string& command, char* buffer, int length) {
+    // A reply counts only when it answers this command: a read's reply echoes its address,
+    // so the late reply of another address is never taken for this one's word.
+    const ReplyForm form = ExpectedReply(command);
     // No try is left for a port that has gone: nothing sent on it arrives.
     for (int attempt = 0; attempt < kExchangeTries && !m_link.LinkGone(); ++attempt) {
         std::memset(buffer, 0, kReplyBuffer);
         m_link.SendCommand(command);
         int count = 0;
-        if (m_link.WaitReply(buffer, kReplyBuffer, length, kPollBudget, count)) {
+        if (m_link.WaitReply(buffer, kReplyBuffer, length, kPollBudget, count) &&
+            FitsReply(form, reinterpret_cast<const std::uint8_t*>(buffer), count) ==
+                ReplyFit::Fits) {
             return true;
         }
     }

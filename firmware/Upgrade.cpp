@@ -6,11 +6,43 @@ namespace quellon {
 
 namespace {
 
-void SetLineSpeed(UpgradeEnvironment& env, int baud, int settleMs) {
+// Sets the line's speed and waits for the line to settle; false, with a line in the trace,
+// when the port (or the device server behind it) does not take the speed.
+bool SetLineSpeed(UpgradeEnvironment& env, int baud, int settleMs) {
+    bool ok = true;
     if (TCommsThread* channel = env.exchange.Ports().SensorChannel()) {
-        (void)channel->SetBaudRate(baud);
+        ok = channel->SetBaudRate(baud);
+        if (!ok) {
+            env.exchange.Ports().debugLog.Write("\n%s: the port refused %d baud",
+                                                env.exchange.Ports().SensorPortName().c_str(),
+                                                baud);
+        }
     }
     WaitMs(settleMs);
+    return ok;
+}
+
+// Whether the port takes the bootloader's speed, tried while the sensor still runs its
+// application and nothing is on the line: the line is back at the application's speed after.
+bool BootloaderSpeedTaken(UpgradeEnvironment& env) {
+    TCommsThread* channel = env.exchange.Ports().SensorChannel();
+    if (!channel) {
+        return true;
+    }
+    const bool taken = channel->SetBaudRate(kBootloaderBaud);
+    if (!channel->SetBaudRate(kApplicationBaud) || !taken) {
+        env.exchange.Ports().debugLog.Write("\n%s: the port refused %d baud",
+                                            env.exchange.Ports().SensorPortName().c_str(),
+                                            taken ? kApplicationBaud : kBootloaderBaud);
+        return false;
+    }
+    return true;
+}
+
+void SpeedRefused(UpgradeEnvironment& env) {
+    env.exchange.Ports().debugLog.Write("\nUpgrade failed: %s", kSpeedRefused);
+    env.prompts.Message("Error", kSpeedRefused, PromptButtons::Ok,
+                        env.exchange.Ports().SensorPortName());
 }
 
 void Fail(UpgradeEnvironment& env, const char* text, const std::string& details = {}) {
@@ -74,6 +106,8 @@ const char* UpgradeResultName(UpgradeResult result) {
         return "bad file";
     case UpgradeResult::BackupDeclined:
         return "backup declined";
+    case UpgradeResult::SpeedRefused:
+        return "speed refused";
     case UpgradeResult::NoBootloader:
         return "no bootloader";
     case UpgradeResult::EraseFailed:
@@ -93,6 +127,7 @@ bool ApplicationRunsAfter(UpgradeResult result) {
     case UpgradeResult::Cancelled:
     case UpgradeResult::BadFile:
     case UpgradeResult::BackupDeclined:
+    case UpgradeResult::SpeedRefused:
     case UpgradeResult::Programmed:
         return true;
     case UpgradeResult::NoBootloader:
@@ -126,8 +161,20 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
         env.clearDisplay();
     }
 
+    const auto giveBack = [&env] {
+        env.file.Close();
+        if (env.resetFailures) {
+            env.resetFailures();
+        }
+        env.poll.StartPoll();
+    };
     std::string backupPath;
     if (IdentifySensor(env.exchange, 5, env.setTitle)) {
+        if (!BootloaderSpeedTaken(env)) {
+            SpeedRefused(env);
+            giveBack();
+            return UpgradeResult::SpeedRefused;
+        }
         // The sensor runs its application: keep its settings before they are at risk.
         if (env.backup) {
             std::string pathOrError;
@@ -140,11 +187,7 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
                                         "The configuration could not be backed up. Continue "
                                         "with the upgrade?",
                                         PromptButtons::YesNo, pathOrError) != PromptAnswer::Yes) {
-                    env.file.Close();
-                    if (env.resetFailures) {
-                        env.resetFailures();
-                    }
-                    env.poll.StartPoll();
+                    giveBack();
                     return UpgradeResult::BackupDeclined;
                 }
             }
@@ -153,10 +196,14 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
         env.exchange.RebootSensor();
     }
 
-    SetLineSpeed(env, kBootloaderBaud, 100);
+    const bool atSpeed = SetLineSpeed(env, kBootloaderBaud, 100);
     Bootloader boot(env.exchange, env.file, env.image);
     UpgradeResult result = UpgradeResult::Programmed;
-    if (!boot.ReadBootloaderVersion()) {
+    if (!atSpeed) {
+        // Only a sensor that did not answer in its application gets here: it is where it was.
+        result = UpgradeResult::SpeedRefused;
+        SpeedRefused(env);
+    } else if (!boot.ReadBootloaderVersion()) {
         result = UpgradeResult::NoBootloader;
         Fail(env, "Cannot read Bootloader version");
     } else if (!boot.EraseApplication()) {
@@ -205,11 +252,16 @@ StepOutcome RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
             return StepOutcome::NothingSent;
         }
     }
+    // Tried with nothing on the line and no poll able to run (this blocks the window), so
+    // that a refused speed leaves the sensor and the poll as they were.
+    if (!BootloaderSpeedTaken(env)) {
+        SpeedRefused(env);
+        return StepOutcome::NothingSent;
+    }
     env.poll.StopPoll();
-    SetLineSpeed(env, kBootloaderBaud, 100);
+    bool ok = SetLineSpeed(env, kBootloaderBaud, 100);
     Bootloader boot(env.exchange, env.file, env.image);
-    bool ok = true;
-    switch (step) {
+    switch (ok ? step : BootloaderStep::Run) {
     case BootloaderStep::Version:
         ok = boot.ReadBootloaderVersion();
         break;
@@ -220,7 +272,9 @@ StepOutcome RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
         ok = boot.ProgramApplication(check.records);
         break;
     case BootloaderStep::Run:
-        boot.RunApplication();
+        if (ok) {
+            boot.RunApplication();
+        }
         break;
     case BootloaderStep::ReadCrc:
         ok = boot.VerifyApplication();

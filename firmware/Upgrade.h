@@ -35,6 +35,7 @@ enum class UpgradeResult {
     Cancelled,      // no file chosen, or it could not be opened
     BadFile,        // refused before anything was sent (a bad file, a raw TCP port)
     BackupDeclined, // the backup failed and the user chose not to go on
+    SpeedRefused,   // the port or its device server refused the bootloader's 57600 baud
     NoBootloader,   // "Cannot read Bootloader version"
     EraseFailed,
     ProgramFailed,
@@ -48,6 +49,12 @@ const char* UpgradeResultName(UpgradeResult result);
 inline constexpr const char* kFixedSpeedPort =
     "This port is a raw TCP port, whose speed the device server fixes: the bootloader needs "
     "57600 baud. Give the port as rfc2217://HOST:PORT to upgrade through it.";
+
+// The port would not take the bootloader's speed (a device server that confirms another one,
+// an adapter that cannot): said before the sensor is rebooted, so that it stays in its
+// application.
+inline constexpr const char* kSpeedRefused = "The port refused 57600 baud, which the bootloader "
+                                             "needs: nothing was sent to the sensor.";
 
 // The details of a failure once the bootloader had answered (erase, program, verify): the
 // application may be gone, and the sensor then stays in its bootloader.

@@ -171,16 +171,22 @@ bool TCommsThread::SetBaudRate(int baudRate) {
     return true;
 }
 
-void TCommsThread::ClearReceive() {
+std::uint64_t TCommsThread::ClearReceive() {
     std::lock_guard<std::mutex> lock(m_rxLock);
     m_rxCount = 0;
+    return m_repliesBegun;
+}
+
+std::uint64_t TCommsThread::RepliesBegun() const {
+    std::lock_guard<std::mutex> lock(m_rxLock);
+    return m_repliesBegun;
 }
 
 int TCommsThread::ReceivedCount() const {
     return m_rxCount.load();
 }
 
-void TCommsThread::CopyReceived(std::uint8_t* destination, int capacity) const {
+int TCommsThread::CopyReceived(std::uint8_t* destination, int capacity) const {
     std::lock_guard<std::mutex> lock(m_rxLock);
     int n = m_rxCount.load();
     if (n > capacity) {
@@ -189,6 +195,7 @@ void TCommsThread::CopyReceived(std::uint8_t* destination, int capacity) const {
     if (n > 0) {
         std::memcpy(destination, m_rxBuffer, static_cast<std::size_t>(n));
     }
+    return n > 0 ? n : 0;
 }
 
 bool TCommsThread::Write(const std::uint8_t* bytes, int length, bool raw) {
@@ -218,6 +225,10 @@ void TCommsThread::Keep(const std::uint8_t* bytes, int count) {
     std::uint16_t n = m_rxCount.load();
     for (int i = 0; i < count; ++i) {
         const std::uint8_t b = bytes[i];
+        if (m_lastReceived == kLf && b == kCr) {
+            ++m_repliesBegun;
+        }
+        m_lastReceived = b;
         // The mode is looked at for every byte, so a change applies from the next byte on.
         const bool raw = m_rawReceive.load(std::memory_order_relaxed);
         if (!raw && (b < 0x20 || b == '-')) {

@@ -42,9 +42,14 @@ public:
     void Start();
     bool SetBaudRate(int baudRate);
 
-    void ClearReceive();
+    // Empties the receive buffer; returns how many replies have begun on the line (LF CR
+    // pairs, counted in every byte received whatever the receive mode) up to the clear.
+    std::uint64_t ClearReceive();
+    // How many replies have begun on the line so far (see ClearReceive).
+    std::uint64_t RepliesBegun() const;
     int ReceivedCount() const;
-    void CopyReceived(std::uint8_t* destination, int capacity) const;
+    // Copies what has been received, at most `capacity` bytes; returns how many it copied.
+    int CopyReceived(std::uint8_t* destination, int capacity) const;
 
     bool Write(const std::uint8_t* bytes, int length, bool raw);
     // Bootloader frame of a payload of at most 509 bytes; false (nothing written) if longer.
@@ -96,6 +101,8 @@ private:
     mutable std::mutex m_rxLock;
     std::uint8_t m_rxBuffer[kBufferSize] = {};
     std::atomic<std::uint16_t> m_rxCount{0};
+    std::uint64_t m_repliesBegun = 0; // guarded by m_rxLock
+    std::uint8_t m_lastReceived = 0;  // guarded by m_rxLock
     std::atomic<bool> m_rawReceive{false};
     std::atomic<bool> m_terminated{false};
     std::atomic<bool> m_gone{false};

@@ -70,6 +70,44 @@ TEST(MemoryAccess, ReadConfigWordTriesTwice) {
     }
 }
 
+// A reply that does not answer the command sent (the late word of another address, a reply
+// of another command in place of a write's acknowledgement) is a failed try, never a value.
+TEST(MemoryAccess, AReplyToAnotherCommandIsAFailedTry) {
+    enum class Op { Word, Long, Write };
+    const struct {
+        const char* name;
+        Op op;
+        std::string wrong, right;
+    } cases[] = {
+        {"word of another address", Op::Word, WordReply(0x28, 0x1111), WordReply(0x26, 0x04b0)},
+        {"long of another address", Op::Long, LongReply(0x64, 0x1111ul),
+         LongReply(0x60, 0x12345678ul)},
+        {"a read's reply for a write", Op::Write, WordReply(0x26, 0x04b0), WriteReply()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.link.Reply(c.wrong);
+        rig.link.Reply(c.right);
+        bool ok = false;
+        std::uint32_t value = 0;
+        if (c.op == Op::Word) {
+            std::uint16_t word = 0;
+            ok = rig.memory.ReadConfigWord(0x0026, word);
+            value = word;
+            EXPECT_EQ(value, 0x04b0u);
+        } else if (c.op == Op::Long) {
+            ok = rig.memory.ReadConfigLong(0x0060, value);
+            EXPECT_EQ(value, 0x12345678u);
+        } else {
+            ok = rig.memory.WriteConfigByte(0x0026, 0xb0);
+        }
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(rig.link.commands.size(), 2u) << "the wrong reply cost one try";
+        EXPECT_EQ(rig.link.Pending(), 0u);
+    }
+}
+
 TEST(MemoryAccess, ShortReplyIsAFailedTry) {
     Rig rig;
     rig.link.Reply(WordReply(0x26, 0x04b0).substr(0, 19));

@@ -223,3 +223,61 @@ TEST_F(ExchangeFixture, NoChannelMeansNoWriteAndNoHang) {
     EXPECT_FALSE(exchange.WaitReply(buf, sizeof buf, 26, 100, count));
     EXPECT_TRUE(pty.Receive(30ms).empty());
 }
+
+// A reply that comes after its command's budget (a slow link, a busy sensor) answers that
+// command only. The next command waits for it before it goes out (here the first try is
+// given up 100 ms after its wait began, so a reply 80 ms late is waited for) and then takes
+// only a reply of its own form: a read's reply echoes its address and a calibration reply its
+// command, so even a reply later than that is not taken for another's. A late reply of the
+// same command is its answer.
+TEST_F(ExchangeFixture, ALateReplyIsNeverTakenForALaterCommand) {
+    const std::string r10 = "\n\r\x02R,0010,11,22,02\r\n";
+    const std::string r12 = "\n\r\x02R,0012,33,44,02\r\n";
+    const std::string cy = "\n\r\x02"
+                           "c,y,ok";
+    const struct {
+        const char* name;
+        std::string first, late;    // the command whose reply comes late, and that reply
+        int lateMs;                 // how late, from the command's arrival
+        std::string second, answer; // the next command and its reply after the late one
+        int length;
+        bool ok;           // does the second command's wait succeed?
+        std::string reply; // what it then hands out
+    } cases[] = {
+        {"a read after a late read", "R 0010 02", r10, 80, "R 0012 02", r12, 20, true, r12},
+        {"a write after a late write", "W 0010 01", "\n\r", 80, "W 0011 02", "", 2, false, ""},
+        {"a write after a late read", "R 0010 02", r10, 80, "W 0011 02", "", 2, false, ""},
+        {"a read after a very late read", "R 0010 02", r10, 150, "R 0012 02", r12, 20, true, r12},
+        {"a calibration after a very late one", "cy", cy, 150, "cz", "", 9, false, ""},
+        {"the same read again", "R 0010 02", r10, 150, "R 0010 02", "", 20, true, r10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool waitedFor = c.lateMs < 100 && c.first != c.second;
+        std::size_t early = 0; // bytes of the second command that came before the late reply
+        std::thread far([&] {
+            pty.Receive(1000ms, c.first.size() + 2);
+            std::this_thread::sleep_for(milliseconds(c.lateMs));
+            early = pty.Receive(1ms).size();
+            pty.Send(c.late);
+            pty.Receive(1000ms, c.second.size() + 2 - early);
+            if (!c.answer.empty()) {
+                std::this_thread::sleep_for(20ms);
+                pty.Send(c.answer);
+            }
+        });
+        exchange.SendCommand(c.first);
+        char buf[64] = {};
+        int count = 0;
+        EXPECT_FALSE(exchange.WaitReply(buf, sizeof buf, c.length, 5, count));
+        exchange.SendCommand(c.second);
+        std::memset(buf, 0, sizeof buf);
+        const bool ok = exchange.WaitReply(buf, sizeof buf, c.length, 30, count);
+        far.join();
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(std::string(buf), c.reply);
+        if (waitedFor) {
+            EXPECT_EQ(early, 0u) << "the second command went out before the late reply came";
+        }
+    }
+}
