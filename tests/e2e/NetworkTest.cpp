@@ -8,6 +8,7 @@
 #include "firmware/Upgrade.h"
 #include "tests/e2e/Harness.h"
 #include "tests/support/CliRun.h"
+#include "tests/support/DelayRelay.h"
 #include "tests/support/HexText.h"
 #include "tests/support/SensorHelpers.h"
 #include "tests/support/Ser2net.h"
@@ -488,6 +489,43 @@ TEST_F(Network, RawTcpCarriesExchangesAndRefusesTheUpgradeUpFront) {
     EXPECT_EQ(remote.CurrentMode(), sim::Mode::Application);
 }
 
+// A device server that confirms another speed than the bootloader's 57600 baud (an adapter
+// behind it that cannot): the upgrade stops before the sensor is rebooted, naming the speed,
+// and the sensor goes on in its application. The bootloader steps stop the same way.
+TEST_F(Network, ASpeedTheServerRefusesStopsTheUpgradeBeforeTheReboot) {
+    ASSERT_TRUE(WriteTextFile(m_folder + "/fw.hex", JoinLines(FirmwareLines(8, 0x10, 0x01))));
+    sim::VirtualSensor remote;
+    ASSERT_TRUE(remote.Start());
+    Ser2net server;
+    const std::string url = Served(remote, server, Ser2net::Kind::Rfc2217);
+    DelayRelay relay;
+    // IAC SB COM-PORT-OPTION SET-BAUDRATE+100 and the speed in network order, IAC SE.
+    const auto confirmation = [](unsigned baud) {
+        return std::string{'\xff',
+                           '\xfa',
+                           44,
+                           101,
+                           static_cast<char>(baud >> 24),
+                           static_cast<char>(baud >> 16),
+                           static_cast<char>(baud >> 8),
+                           static_cast<char>(baud),
+                           '\xff',
+                           '\xf0'};
+    };
+    relay.ReplaceFromServer(confirmation(57600), confirmation(38400));
+    std::string why;
+    ASSERT_TRUE(relay.Start(std::stoi(url.substr(url.rfind(':') + 1)), why)) << why;
+    const CliRun upgrade = Cli(relay.Url("rfc2217"), {"upgrade", m_folder + "/fw.hex"});
+    EXPECT_EQ(upgrade.status, 1) << upgrade.err;
+    EXPECT_NE(upgrade.err.find(kSpeedRefused), std::string::npos) << upgrade.err;
+    for (const std::string& t : TextFrames(remote)) {
+        EXPECT_NE(t, "Q") << "the sensor was sent into its bootloader";
+    }
+    EXPECT_EQ(remote.CurrentMode(), sim::Mode::Application);
+    const CliRun identify = Cli(relay.Url("rfc2217"), {"identify"});
+    EXPECT_EQ(identify.status, 0) << identify.err;
+}
+
 // A host that accepts and never negotiates holds each attempt to open it for seconds; the
 // window handles what is posted to it within 0.2 s all the while, in the start-up search
 // and in the once-a-second recovery, whose timer starts no second attempt meanwhile; and
@@ -515,6 +553,7 @@ TEST_F(Network, TheWindowStaysUsableWhileAServerNeverNegotiates) {
     const auto [searchLongest, searchCount] = latency->During(search);
     EXPECT_GE(searchCount, 30);
     EXPECT_LT(searchLongest, 0.2) << "during the search";
+    RecordProperty("search_longest_wait_ms", static_cast<int>(searchLongest * 1000));
 
     // The sensor's server goes; its port now leads to a host that never negotiates.
     const int port = std::stoi(server.Url().substr(server.Url().rfind(':') + 1));
@@ -530,6 +569,7 @@ TEST_F(Network, TheWindowStaysUsableWhileAServerNeverNegotiates) {
     const auto [recoveryLongest, recoveryCount] = latency->During(attempts);
     EXPECT_GE(recoveryCount, 60);
     EXPECT_LT(recoveryLongest, 0.2) << "during the recovery";
+    RecordProperty("recovery_longest_wait_ms", static_cast<int>(recoveryLongest * 1000));
 
     // Closed while an attempt waits on the host: the attempt ends, nothing breaks.
     Clock::time_point closedAt{};
