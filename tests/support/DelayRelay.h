@@ -54,6 +54,13 @@ public:
     // The round trip that the relay adds from now on (each direction holds half of it).
     void SetRoundTripMs(int ms) { m_oneWayUs.store(static_cast<long>(ms) * 500); }
 
+    // A server that says something else: every `from` in what the server sends becomes `to`
+    // (within one read; the server's short answers come whole). Set before Start.
+    void ReplaceFromServer(std::string from, std::string to) {
+        m_from = std::move(from);
+        m_to = std::move(to);
+    }
+
     int Port() const { return m_port; }
     // "rfc2217://127.0.0.1:PORT" for the scheme "rfc2217".
     std::string Url(const std::string& scheme) const {
@@ -134,7 +141,7 @@ private:
     }
 
     // Reads what `d.from` has and holds it for half the round trip.
-    void Read(Direction& d) const {
+    void Read(Direction& d, bool fromServer) const {
         char buffer[65536];
         const ssize_t n = ::recv(d.from, buffer, sizeof buffer, MSG_DONTWAIT);
         // Acknowledged at once, as the program's own network port does: a sender that sends
@@ -150,7 +157,13 @@ private:
             d.closed = true;
             d.held.push_back({due, {}});
         } else {
-            d.held.push_back({due, std::string(buffer, static_cast<std::size_t>(n))});
+            std::string bytes(buffer, static_cast<std::size_t>(n));
+            for (std::size_t at = 0; fromServer && !m_from.empty() &&
+                                     (at = bytes.find(m_from, at)) != std::string::npos;
+                 at += m_to.size()) {
+                bytes.replace(at, m_from.size(), m_to);
+            }
+            d.held.push_back({due, std::move(bytes)});
         }
     }
 
@@ -211,7 +224,7 @@ private:
                 Direction* ds[] = {&connections[i].up, &connections[i].down};
                 for (int k = 0; k < 2; ++k) {
                     if (fds[2 + 2 * i + k].revents != 0 && !ds[k]->closed) {
-                        Read(*ds[k]);
+                        Read(*ds[k], k == 1);
                     }
                 }
             }
@@ -231,6 +244,7 @@ private:
         }
     }
 
+    std::string m_from, m_to;
     int m_upstream = 0;
     int m_port = 0;
     int m_listener = -1;
