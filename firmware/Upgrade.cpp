@@ -25,12 +25,16 @@ bool SetLineSpeed(UpgradeEnvironment& env, int baud, int settleMs) {
 // Whether the port takes the bootloader's speed, tried while the sensor still runs its
 // application and nothing is on the line: the line is back at the application's speed after.
 bool BootloaderSpeedTaken(UpgradeEnvironment& env) {
+    // A port that has gone refuses nothing: the step fails on it with its own message.
     TCommsThread* channel = env.exchange.Ports().SensorChannel();
-    if (!channel) {
+    if (!channel || env.exchange.LinkGone()) {
         return true;
     }
     const bool taken = channel->SetBaudRate(kBootloaderBaud);
     if (!channel->SetBaudRate(kApplicationBaud) || !taken) {
+        if (env.exchange.LinkGone()) {
+            return true;
+        }
         env.exchange.Ports().debugLog.Write("\n%s: the port refused %d baud",
                                             env.exchange.Ports().SensorPortName().c_str(),
                                             taken ? kApplicationBaud : kBootloaderBaud);
@@ -169,7 +173,8 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
         env.poll.StartPoll();
     };
     std::string backupPath;
-    if (IdentifySensor(env.exchange, 5, env.setTitle)) {
+    const bool inApplication = IdentifySensor(env.exchange, 5, env.setTitle);
+    if (inApplication) {
         if (!BootloaderSpeedTaken(env)) {
             SpeedRefused(env);
             giveBack();
@@ -199,8 +204,9 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
     const bool atSpeed = SetLineSpeed(env, kBootloaderBaud, 100);
     Bootloader boot(env.exchange, env.file, env.image);
     UpgradeResult result = UpgradeResult::Programmed;
-    if (!atSpeed) {
-        // Only a sensor that did not answer in its application gets here: it is where it was.
+    if (!atSpeed && !inApplication && !env.exchange.LinkGone()) {
+        // A sensor that did not answer in its application was sent nothing: it is where it
+        // was. One that was rebooted (or a port that went) meets the bootloader's silence.
         result = UpgradeResult::SpeedRefused;
         SpeedRefused(env);
     } else if (!boot.ReadBootloaderVersion()) {
