@@ -5,7 +5,9 @@
 // local port's, and whether every result was the sensor's own:
 //   - the read: no field shows "-----" and every field shows what the local read showed;
 //   - the export: the file holds the 38 words that the sensor's memory holds, and no box.
-// The start-up search runs with no round trip added; the relay's delay starts after it.
+// The round trip holds from the program's connection on, so that the program measures it
+// when it opens the port, as it would behind a slow network; the start-up search runs
+// through it too.
 //
 //   latency_bench [--runs N] [--rtt MS,MS,...]
 #include "app/Application.h"
@@ -129,14 +131,14 @@ std::string ExportVerdict(const std::string& file, const std::string& held, int 
     return verdict;
 }
 
-// One row: the program on `path`, the relay's round trip set to `rttMs` once the sensor is
-// found (no relay: -1). `reference` is filled by the first (local) row's read.
+// One row: the program on `path` through the relay with `rttMs` of round trip (no relay: -1).
+// `reference` is filled by the first (local) row's read.
 Row Measure(const std::string& name, const std::string& path, test::DelayRelay* relay, int rttMs,
             int runs, sim::VirtualSensor& sensor, Fields& reference) {
     Row row;
     row.name = name;
     if (relay) {
-        relay->SetRoundTripMs(0);
+        relay->SetRoundTripMs(rttMs);
     }
     PortDirectory::Instance() = PortDirectory();
     CommandLine options;
@@ -164,9 +166,6 @@ Row Measure(const std::string& name, const std::string& path, test::DelayRelay* 
     row.found = true;
     form2->show();
     Pump(300);
-    if (relay) {
-        relay->SetRoundTripMs(rttMs);
-    }
     const int settle = 600 + std::max(0, rttMs) * 2; // late replies of the step before arrive
     const std::string file = QDir::tempPath().toStdString() + "/latency_bench-export.dsc";
     std::vector<double> reads;
