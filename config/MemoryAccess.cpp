@@ -3,6 +3,7 @@
 #include "config/Conversions.h"
 #include "serial/ReplyMatch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -42,8 +43,8 @@ bool MemoryAccess::Exchange(const std::string& command, char* buffer, int length
         m_link.SendCommand(command);
         int count = 0;
         if (m_link.WaitReply(buffer, kReplyBuffer, length, kPollBudget, count) &&
-            FitsReply(form, reinterpret_cast<const std::uint8_t*>(buffer), count) ==
-                ReplyFit::Fits) {
+            FitsReply(form, reinterpret_cast<const std::uint8_t*>(buffer),
+                      std::min(count, kReplyBuffer - 1)) == ReplyFit::Fits) {
             return true;
         }
     }

@@ -11,6 +11,7 @@
 #include "monitor/LiveStatus.h"
 #include "reporting/RawData.h"
 #include "serial/Discovery.h"
+#include "serial/ReplyMatch.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -219,15 +220,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MemoryAccess memory(link, timer, [](int) {});
         std::uint16_t word = 0;
         std::uint32_t value = 0;
+        // A reply counts when it is long enough and answers the command: a read's echoes the
+        // address, a write's acknowledgement is a bare LF CR.
+        const auto answers = [&reply](const char* command, std::size_t length) {
+            return reply.size() >= length &&
+                   FitsReply(ExpectedReply(command),
+                             reinterpret_cast<const std::uint8_t*>(ReplyBuffer<>(reply).bytes),
+                             static_cast<int>(std::min<std::size_t>(reply.size(), 63))) ==
+                       ReplyFit::Fits;
+        };
         const bool wordOk = memory.ReadConfigWord(ConfigAddress(0x0022), word);
-        Check(wordOk == (reply.size() >= MemoryAccess::kWordReplyLength));
+        Check(wordOk == answers("R 0022 02", MemoryAccess::kWordReplyLength));
         if (wordOk) {
             Check(word == ParseWordReply(ReplyBuffer<>(reply).bytes));
         }
         Check(memory.ReadConfigLong(ConfigAddress(0x0030), value) ==
-              (reply.size() >= MemoryAccess::kLongReplyLength));
-        // A write is acknowledged by the arrival of two bytes, whatever they are.
-        Check(memory.WriteConfigWord(ConfigAddress(0x0026), 0x04b0) == (reply.size() >= 2));
+              answers("R 0030 04", MemoryAccess::kLongReplyLength));
+        Check(memory.WriteConfigWord(ConfigAddress(0x0026), 0x04b0) ==
+              (answers("W 0026 b0", 2) && answers("W 0027 04", 2)));
         const DisplayResult shown = memory.Display(ShowKind::ShowSigned, ConfigAddress(0x0026));
         Check(shown.ok || shown.text == MemoryAccess::kFailedText);
         Check(timer.stops == timer.starts); // every stopped poll is started again
