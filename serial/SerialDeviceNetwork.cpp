@@ -457,27 +457,14 @@ private:
                 return -1;
             }
             pollfd fds[2] = {};
-            fds[0].fd = s;
-            fds[0].events = events;
-            int count = 1;
-            int slice = MsLeft(deadline);
-#ifndef _WIN32
-            if (m_wake[0] >= 0) {
-                fds[1].fd = m_wake[0];
-                fds[1].events = POLLIN;
-                count = 2;
-            }
-#else
-            slice = std::min(slice, 50);     // no wake-up handle: Interrupt is seen this soon
-#endif
-            const int r = PollSockets(fds, count, slice);
+            const int r = PollWithWake(s, events, MsLeft(deadline), fds);
             if (r < 0 && !WouldBlock(LastError())) {
                 return -1;
             }
             if (r > 0 && (fds[0].revents & (events | POLLHUP | POLLERR))) {
                 return 1;
             }
-            if (r > 0 && count == 2 && (fds[1].revents & POLLIN)) {
+            if (r > 0 && (fds[1].revents & POLLIN)) {
                 DrainWake();
                 continue; // Interrupt: m_abandoned says whether to go on
             }
@@ -485,6 +472,25 @@ private:
                 return 0;
             }
         }
+    }
+
+    // One poll of `s` for `events` and of the wake-up pipe, which Interrupt writes to (fds[1]
+    // stays empty where there is none). Windows has no such pipe: its polls last at most
+    // 50 ms, so that an Interrupt is seen that soon.
+    int PollWithWake(Socket s, short events, int timeoutMs, pollfd (&fds)[2]) const {
+        fds[0].fd = s;
+        fds[0].events = events;
+        int count = 1;
+#ifndef _WIN32
+        if (m_wake[0] >= 0) {
+            fds[1].fd = m_wake[0];
+            fds[1].events = POLLIN;
+            count = 2;
+        }
+#else
+        timeoutMs = std::min(timeoutMs, 50);
+#endif
+        return PollSockets(fds, count, timeoutMs);
     }
 
     void DrainWake() {
@@ -616,30 +622,18 @@ private:
         if (m_socket == kNoSocket || m_faulty) {
             return ReadStatus::Gone;
         }
-        pollfd fds[2] = {};
-        fds[0].fd = m_socket;
-        fds[0].events = POLLIN;
-        int count = 1;
-#ifndef _WIN32
-        if (m_wake[0] >= 0) {
-            fds[1].fd = m_wake[0];
-            fds[1].events = POLLIN;
-            count = 2;
-        }
-#else
-        timeoutMs = std::min(timeoutMs, 50); // no wake-up handle: Interrupt is seen this soon
-#endif
         if (m_interrupted.exchange(false)) {
             return ReadStatus::Timeout;
         }
-        const int r = PollSockets(fds, count, timeoutMs);
+        pollfd fds[2] = {};
+        const int r = PollWithWake(m_socket, POLLIN, timeoutMs, fds);
         if (r < 0) {
             return WouldBlock(LastError()) ? ReadStatus::Timeout : ReadStatus::Gone;
         }
         if (r == 0) {
             return ReadStatus::Timeout;
         }
-        if (count == 2 && (fds[1].revents & POLLIN)) {
+        if (fds[1].revents & POLLIN) {
             DrainWake();
             m_interrupted = false;
             return ReadStatus::Timeout;
