@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include "config/EntryCheck.h"
 #include "config/FeatureWord.h"
 #include "config/ParameterNames.h"
 #include "dialogs/ServiceDialogs.h"
@@ -150,11 +151,26 @@ bool SplitAssignment(const std::string& arg, const ParameterName*& name, std::st
         error = std::string(name->name) + " takes " + UnitText(name->unit, 0);
         return false;
     }
+    // The same check as the Set runs, before any port is opened; the analogue levels' scale
+    // is known only once the sensor's feature word was read, so their range waits for it.
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        long v = 0;
-        if (rows[i]->controlKind == ControlKind::Spin &&
-            !ParseInt(rows.size() > 1 ? parts[i] : value, v)) {
-            error = std::string(name->name) + " takes a whole number, not '" + value + "'";
+        const ParameterRow& row = *rows[i];
+        const std::string& part = rows.size() > 1 ? parts[i] : value;
+        if (row.followUp == FollowUp::LedCommand) {
+            long v = 0;
+            if (!ParseInt(part, v)) {
+                error = std::string(name->name) + " takes a whole number, not '" + value + "'";
+                return false;
+            }
+            continue;
+        }
+        const EntryCheck check = row.controlKind == ControlKind::Spin
+                                     ? CheckEntryText(row, part, row.scale)
+                                 : row.analogueScale ? EntryCheck{std::uint16_t{0}, {}}
+                                                     : CheckEntryText(row, part, row.scale);
+        if (!check.word) {
+            error =
+                std::string(name->name) + ": " + check.message.substr(check.message.find(": ") + 2);
             return false;
         }
     }
@@ -319,16 +335,10 @@ int RunSet(Session& s, const std::vector<std::string>& args) {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             EntryInput in;
             if (rows[i]->controlKind == ControlKind::Spin) {
-                // A spin edit holds its value within its limits.
                 long v = 0;
                 ParseInt(parts[i], v);
                 in.spin = true;
-                in.value = static_cast<int>(v);
-                if (rows[i]->spinMinimum != rows[i]->spinMaximum) {
-                    in.value = in.value < rows[i]->spinMinimum   ? rows[i]->spinMinimum
-                               : in.value > rows[i]->spinMaximum ? rows[i]->spinMaximum
-                                                                 : in.value;
-                }
+                in.value = static_cast<int>(std::clamp(v, -100000L, 100000L));
             } else {
                 in.text = parts[i];
             }
@@ -339,6 +349,19 @@ int RunSet(Session& s, const std::vector<std::string>& args) {
 
         bool written = true;
         bool refused = false;
+        for (const ParameterRow* row : rows) {
+            const auto it = s.view.entries.find(row);
+            if (it != s.view.entries.end() && it->second.refused) {
+                refused = true;
+                const std::string& m = it->second.message;
+                s.Tell(std::string(name->name) + ": " + m.substr(m.find(": ") + 2));
+            }
+        }
+        if (refused) {
+            // Nothing was written: no result line for a value that never reached the sensor.
+            status = kExitUsage;
+            continue;
+        }
         std::string words;
         for (const ParameterRow* row : rows) {
             const auto it = s.view.entries.find(row);
@@ -346,14 +369,13 @@ int RunSet(Session& s, const std::vector<std::string>& args) {
                 continue; // a LEDs page row sends its command and writes nothing
             }
             written = written && it->second.written;
-            refused = refused || it->second.refused;
             if (!words.empty()) {
                 words += ':';
             }
             words += Hex(it->second.word, 4);
         }
         Record r = s.Result();
-        r.Add("name", name->name).Add("written", written && !refused);
+        r.Add("name", name->name).Add("written", written);
         if (!words.empty()) {
             r.Add("word", words);
         }
@@ -368,11 +390,7 @@ int RunSet(Session& s, const std::vector<std::string>& args) {
                   text);
         }
         s.printer.Result(r);
-        if (refused) {
-            s.Tell(std::string(name->name) + ": '" + value +
-                   "' is not a value; nothing was written");
-            status = kExitUsage;
-        } else if (!written) {
+        if (!written) {
             s.Tell(std::string(name->name) + ": the sensor did not take the value");
             if (status == kExitOk) {
                 status = kExitSensor;

@@ -425,41 +425,6 @@ std::uint16_t SetSpinWord(int spinValue) {
     return Low16(spinValue);
 }
 
-std::optional<std::uint16_t> EntryWord(SetKind kind, std::string_view text, float scale,
-                                       std::uint16_t mask) {
-    switch (kind) {
-    case SetKind::SetDecimal:
-    case SetKind::SetSpin:
-        if (const auto v = ScanInt(text)) {
-            return SetDecimalWord(*v);
-        }
-        return std::nullopt;
-    case SetKind::SetHex:
-        if (const auto v = ScanHex(text)) {
-            return SetHexWord(*v);
-        }
-        return std::nullopt;
-    case SetKind::SetMaskedHex:
-        if (const auto v = ScanHex(text)) {
-            return SetMaskedHexWord(*v, mask);
-        }
-        return std::nullopt;
-    case SetKind::SetScaledReal:
-        if (const auto v = ScanFloat(text)) {
-            return SetScaledRealWord(*v, scale);
-        }
-        return std::nullopt;
-    case SetKind::SetScaledInt:
-        if (const auto v = ScanInt(text)) {
-            return SetScaledIntWord(*v, scale);
-        }
-        return std::nullopt;
-    case SetKind::None:
-        break;
-    }
-    return std::nullopt;
-}
-
 std::string ShowSignedText(std::uint16_t word) {
     return Format("%d", static_cast<int>(AsSigned16(word)));
 }

@@ -47,11 +47,6 @@ std::optional<std::uint16_t> SetScaledIntWord(std::int32_t scanned, float scale)
 // when the product is not finite.
 std::optional<std::uint16_t> SetScaledRealWord(float value, float scale);
 
-// The word an entry operation writes for a control's text; nullopt when the text does not
-// convert at all (nothing is then written). SetSpin takes the text as "%i" (the window
-// normally passes the spin edit's value to SetSpinWord instead). SetKind::None gives nullopt.
-std::optional<std::uint16_t> EntryWord(SetKind kind, std::string_view text, float scale = 1.0f,
-                                       std::uint16_t mask = 0xFFFF);
 std::uint16_t SetSpinWord(int spinValue);
 
 // Display texts of the display operations.

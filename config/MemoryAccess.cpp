@@ -132,29 +132,10 @@ EntryResult MemoryAccess::Write(ConfigAddress address, std::uint16_t word) {
     return result;
 }
 
-EntryResult MemoryAccess::Enter(SetKind kind, const std::string& text, ConfigAddress address,
-                                float scale, std::uint16_t mask) {
+EntryResult MemoryAccess::Enter(ConfigAddress address, std::uint16_t word) {
     m_timer.StopPoll();
     Wait(kSettleMs);
-    EntryResult result;
-    if (const auto word = EntryWord(kind, text, scale, mask)) {
-        result = Write(address, *word);
-    } else {
-        result.refused = true;
-    }
-    m_timer.StartPoll();
-    return result;
-}
-
-EntryResult MemoryAccess::Enter(SetKind kind, int spinValue, ConfigAddress address) {
-    m_timer.StopPoll();
-    Wait(kSettleMs);
-    EntryResult result;
-    if (kind == SetKind::SetSpin || kind == SetKind::SetDecimal) {
-        result = Write(address, SetSpinWord(spinValue));
-    } else {
-        result.refused = true;
-    }
+    const EntryResult result = Write(address, word);
     m_timer.StartPoll();
     return result;
 }

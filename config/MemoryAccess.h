@@ -25,8 +25,9 @@ struct DisplayResult {
 // What an entry operation did.
 struct EntryResult {
     bool written = false;   // both bytes were acknowledged: black text; otherwise red
-    bool refused = false;   // the text did not convert at all: nothing was sent
+    bool refused = false;   // the value is not one the parameter holds: nothing was sent
     std::uint16_t word = 0; // the word that was (or would have been) written
+    std::string message;    // why a value was refused: the field and what it takes
 };
 
 class MemoryAccess {
@@ -60,12 +61,9 @@ public:
     DisplayResult Display(ShowKind kind, ConfigAddress address, float scale = 1.0f,
                           int multiplier = 1, SpinLimits limits = {});
 
-    // Entry frame: stop the live poll and wait 50 ms (always), convert, WriteConfigWord,
-    // restart the live poll. Text that does not convert at all is refused: nothing is written.
-    EntryResult Enter(SetKind kind, const std::string& text, ConfigAddress address,
-                      float scale = 1.0f, std::uint16_t mask = 0xFFFF);
-    // SetSpin with the spin edit's value.
-    EntryResult Enter(SetKind kind, int spinValue, ConfigAddress address);
+    // Entry frame: stop the live poll and wait 50 ms, WriteConfigWord, restart the live poll.
+    // The word is one the entry check gave for the field's text (CheckEntryText).
+    EntryResult Enter(ConfigAddress address, std::uint16_t word);
 
     SensorLink& Link() const { return m_link; }
     PollTimer& Timer() const { return m_timer; }

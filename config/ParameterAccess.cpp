@@ -1,5 +1,10 @@
 #include "config/ParameterAccess.h"
 
+#include "config/EntryCheck.h"
+
+#include <algorithm>
+#include <vector>
+
 namespace quellon {
 
 std::uint32_t ParameterAccess::Read(std::string_view readButton) {
@@ -29,13 +34,29 @@ void ParameterAccess::Set(std::string_view setButton, std::span<const EntryInput
         }
         return;
     }
+    // Every value of the button is checked before any is written: a refused one leaves the
+    // sensor untouched and the fields as typed.
+    std::vector<std::uint16_t> words;
     for (std::size_t i = 0; i < rows.size() && i < inputs.size(); ++i) {
         const ParameterRow& row = *rows[i];
         const EntryInput& in = inputs[i];
-        const EntryResult e = in.spin ? m_memory.Enter(row.set, in.value, row.address)
-                                      : m_memory.Enter(row.set, in.text, row.address,
-                                                       row.ScaleWith(analogueScale), row.mask);
-        m_view.ShowEntry(row, e);
+        const EntryCheck check = in.spin
+                                     ? CheckEntrySpin(row, in.value)
+                                     : CheckEntryText(row, in.text, row.ScaleWith(analogueScale));
+        if (check.word) {
+            words.push_back(*check.word);
+        } else {
+            EntryResult e;
+            e.refused = true;
+            e.message = check.message;
+            m_view.ShowEntry(row, e);
+        }
+    }
+    if (words.size() != std::min(rows.size(), inputs.size())) {
+        return;
+    }
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        m_view.ShowEntry(*rows[i], m_memory.Enter(rows[i]->address, words[i]));
     }
     FollowUp(first);
 }

@@ -232,6 +232,7 @@ void TForm2::ShowResult(const ParameterRow& row, const DisplayResult& result) {
     if (!control) {
         return;
     }
+    m_typed.erase(row.control);
     if (auto* spin = qobject_cast<QSpinBox*>(control)) {
         spin->setValue(result.ok ? result.spinValue : 0);
     } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
@@ -243,6 +244,13 @@ void TForm2::ShowResult(const ParameterRow& row, const DisplayResult& result) {
 void TForm2::ShowEntry(QWidget* control, const EntryResult& result) {
     if (control) {
         SetTextColour(control, result.written && !result.refused);
+        if (result.written) {
+            m_typed.erase(control->objectName().toStdString());
+        }
+    }
+    if (result.refused && !result.message.empty() && m_forms.Prompts) {
+        // The field keeps its text for correction.
+        m_forms.Prompts->Message("Error", result.message, PromptButtons::Ok);
     }
 }
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -208,6 +209,9 @@ private:
     void BuildTablePage(QWidget* page, int table);
     void BuildRowsPage(QWidget* page, int index);
     void AddRow(QGridLayout* grid, int gridRow, const ParameterRow& row, int column = 0);
+    void ConnectEntry(QWidget* control, const ParameterRow& row);
+    void PressSet(const std::string& setButton);
+    bool ConfirmDiscardTyped(); // false: the user keeps the window open
     QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption,
                             const char* hint = nullptr);
     QLineEdit* MakeEdit(QWidget* parent, const char* name, const char* text = nullptr);
@@ -263,6 +267,8 @@ private:
     bool m_rebooting = false;
     // Set while a table Read or Set or a calibration command runs.
     bool m_busy = false;
+    // Edits typed into since their value was last shown or Set: closing the window asks.
+    std::set<std::string> m_typed;
     std::unique_ptr<UserInputHold> m_inputHold; // lives while m_busy
     // Whether the last Features read succeeded: until one has, the Sensor Type page's
     // controls show no sensor's word and a click on them must not write it.

@@ -116,7 +116,7 @@ void TForm2::Button38Click() {
     char text[8];
     std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(word));
     Edit19->setText(text);
-    ShowEntry(Edit19, m_memory->Enter(SetKind::SetHex, text, kFeatureWordAddress));
+    ShowEntry(Edit19, m_memory->Enter(kFeatureWordAddress, word));
     for (const char* level : {"Edit20", "Edit37", "Edit38", "Edit39"}) {
         SetShown(level, false);
     }

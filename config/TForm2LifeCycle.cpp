@@ -85,11 +85,44 @@ void TForm2::closeEvent(QCloseEvent* event) {
         event->ignore(); // closing would end the session inside a table Read or Set
         return;
     }
+    if (!ConfirmDiscardTyped()) {
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
 
+bool TForm2::ConfirmDiscardTyped() {
+    std::string names;
+    for (const ParameterRow& row : ParameterMap()) {
+        if (row.control && m_typed.contains(row.control) && row.caption &&
+            names.find(row.caption) == std::string::npos) {
+            names += (names.empty() ? "" : ", ") + std::string(row.caption);
+        }
+    }
+    if (names.empty() || !m_forms.Prompts) {
+        return true;
+    }
+    const PromptAnswer answer = m_forms.Prompts->Message(
+        "Confirm", "Values typed in " + names + " have not been Set. Close and discard them?",
+        PromptButtons::YesNo);
+    if (answer != PromptAnswer::Yes) {
+        return false;
+    }
+    m_typed.clear();
+    return true;
+}
+
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QVariant setButton = watched->property("setButton");
+        if (setButton.isValid() && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            PressSet(setButton.toString().toStdString());
+            return true;
+        }
+    }
     if (event->type() == QEvent::FocusOut) {
         // Leaving the Coarse Zero spin button (not just moving between its two halves).
         QWidget* spin = Control("CSpinCoarseZero");

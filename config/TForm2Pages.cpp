@@ -212,6 +212,30 @@ void TForm2::AddRow(QGridLayout* grid, int gridRow, const ParameterRow& row, int
         connect(set, &QPushButton::clicked, this, [this, handler] { Click(handler); });
         grid->addWidget(set, gridRow, column + (SpinFor(row.control) ? 3 : 2));
     }
+    if (row.setButton) {
+        ConnectEntry(control, row);
+    }
+}
+
+// Enter in a field runs its Set, as a click on the button would (nothing while the button is
+// disabled or hidden); typing marks the field until its value is shown or Set.
+void TForm2::ConnectEntry(QWidget* control, const ParameterRow& row) {
+    const std::string setButton = row.setButton;
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        connect(edit, &QLineEdit::returnPressed, this, [this, setButton] { PressSet(setButton); });
+        const std::string name = row.control;
+        connect(edit, &QLineEdit::textEdited, this, [this, name] { m_typed.insert(name); });
+    } else if (control) {
+        control->setProperty("setButton", QString::fromStdString(setButton));
+        control->installEventFilter(this);
+    }
+}
+
+void TForm2::PressSet(const std::string& setButton) {
+    auto* button = qobject_cast<QPushButton*>(Control(setButton));
+    if (button && button->isEnabled() && button->isVisibleTo(this)) {
+        button->click();
+    }
 }
 
 void TForm2::BuildMenus() {

@@ -96,7 +96,7 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
           R"({"port":"COM5","name":"can-id","value":"18fef151","unit":"hex"})",
           R"("name":"manufacture-date","value":"28:12:20")"}},
         {"set converts, writes, follows up and reads back",
-         {"set", "oil-filter-time=2.57", "coarse-full-scale=0x10", "manufacture-date=3:4:25"},
+         {"set", "oil-filter-time=2,57", "coarse-full-scale=016", "manufacture-date=3:4:25"},
          {},
          0,
          {"name=oil-filter-time written=true word=0019\n",
@@ -216,12 +216,27 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
          {},
          "run-time cannot be set",
          [](Sensor& s, const std::string&) { EXPECT_TRUE(s.Frames().empty()); }},
-        {"text that does not convert",
-         {"set", "oil-upper-threshold=abc"},
+        {"text that is not a value of the parameter",
+         {"set", "oil-upper-threshold=12abc"},
          {},
          2,
          {},
-         "nothing was written",
+         "quellon-cli: oil-upper-threshold: \"12abc\" is not a whole number from -32768 to "
+         "32767. Nothing was written.",
+         nothingWritten},
+        {"a day beyond the spin edit's limits",
+         {"set", "manufacture-date=40:4:25"},
+         {},
+         2,
+         {},
+         "manufacture-date: \"40\" is not a whole number from 0 to 31",
+         nothingWritten},
+        {"an output level beyond the sensor's scale: no result line",
+         {"set", "full-scale-level=761"},
+         {},
+         2,
+         {},
+         "full-scale-level: \"761\" is not a number from 0.00 to 760.26. Nothing was written.",
          nothingWritten},
         {"a silent sensor is no sensor", {"identify"}, {}, 3, {}, "no sensor", {}, "silent"},
         {"a --port path without a device is named",
@@ -260,6 +275,9 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
             EXPECT_NE(run.out.find(o), std::string::npos) << o << "\nin:\n" << run.out << run.err;
         }
         EXPECT_NE(run.err.find(c.err), std::string::npos) << c.err << "\nin:\n" << run.err;
+        if (c.status == 2 && c.out.empty()) {
+            EXPECT_EQ(run.out, "") << "no result line for what was refused";
+        }
         if (c.status != 0) {
             EXPECT_EQ(run.err.find('\r'), std::string::npos) << "no progress bar off a terminal";
         }

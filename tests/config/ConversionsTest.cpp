@@ -264,56 +264,6 @@ TEST(ScanAgainstCLibrary, RandomDigitRuns) {
 }
 #endif
 
-TEST(EntryWord, WorkedExamples) {
-    struct Case {
-        SetKind kind;
-        const char* text;
-        float scale;
-        std::uint16_t mask;
-        std::optional<std::uint16_t> word;
-    } cases[] = {
-        {SetKind::SetDecimal, "010", 1, 0xFFFF, 8},
-        {SetKind::SetDecimal, "0x10", 1, 0xFFFF, 16},
-        {SetKind::SetDecimal, "-1", 1, 0xFFFF, 0xFFFF},
-        {SetKind::SetDecimal, "01234", 1, 0xFFFF, 668},
-        {SetKind::SetDecimal, "1234", 1, 0xFFFF, 1234},
-        {SetKind::SetDecimal, "70000", 1, 0xFFFF, 70000 & 0xFFFF},
-        {SetKind::SetDecimal, "4294967295", 1, 0xFFFF, 0xFFFF},
-        {SetKind::SetHex, "0x1234", 1, 0xFFFF, 0x1234},
-        {SetKind::SetHex, "00c4", 1, 0xFFFF, 0x00C4},
-        {SetKind::SetHex, "12345", 1, 0xFFFF, 0x2345},
-        {SetKind::SetMaskedHex, "fff", 1, 0x7FF, 0x07FF},
-        {SetKind::SetMaskedHex, "0xFFFF", 1, 0x7FF, 0x07FF},
-        {SetKind::SetMaskedHex, "0xF", 1, 0x7, 7},
-        {SetKind::SetScaledReal, "2.57", 10, 0xFFFF, 25},
-        {SetKind::SetScaledReal, "-2.57", 10, 0xFFFF, 0xFFE7}, // -25.7 truncated to -25
-        {SetKind::SetScaledReal, "20", 43.1f, 0xFFFF, 862},
-        {SetKind::SetScaledReal, "10", 91.2f, 0xFFFF, 912},
-        {SetKind::SetScaledReal, "4000", 91.2f, 0xFFFF, 364800 & 0xFFFF},
-        {SetKind::SetScaledInt, "-3", 16, 0xFFFF, 0xFFD0},
-        {SetKind::SetScaledInt, "25", 16, 0xFFFF, 0x0190},
-        {SetKind::SetScaledInt, "-10", 16, 0xFFFF, 0xFF60},
-        {SetKind::SetScaledInt, "1200", 1, 0xFFFF, 0x04B0},
-        {SetKind::SetScaledInt, "65533", 16, 0xFFFF, 0xFFD0}, // low 16 bits read as -3
-        {SetKind::SetScaledInt, "3", 1.5f, 0xFFFF, 5},        // 4.5 rounds up
-        {SetKind::SetScaledInt, "-3", 1.5f, 0xFFFF, 0xFFFB},  // -4.5 rounds down
-        {SetKind::SetSpin, "31", 1, 0xFFFF, 31},
-        {SetKind::SetDecimal, "", 1, 0xFFFF, std::nullopt},
-        {SetKind::SetDecimal, "abc", 1, 0xFFFF, std::nullopt},
-        {SetKind::SetDecimal, "-----", 1, 0xFFFF, std::nullopt},
-        {SetKind::SetHex, "", 1, 0xFFFF, std::nullopt},
-        {SetKind::SetMaskedHex, "zz", 1, 0x7FF, std::nullopt},
-        {SetKind::SetScaledReal, "", 10, 0xFFFF, std::nullopt},
-        {SetKind::SetScaledReal, "inf", 10, 0xFFFF, std::nullopt},
-        {SetKind::SetScaledInt, "x", 16, 0xFFFF, std::nullopt},
-        {SetKind::None, "12", 1, 0xFFFF, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(EntryWord(c.kind, c.text, c.scale, c.mask), c.word)
-            << "kind " << static_cast<int>(c.kind) << " text [" << c.text << "]";
-    }
-}
-
 TEST(DisplayText, WorkedExamples) {
     struct Case {
         ShowKind kind;

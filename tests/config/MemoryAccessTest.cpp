@@ -1,4 +1,5 @@
 #include "config/MemoryAccess.h"
+#include "config/Conversions.h"
 
 #include "FakeLink.h"
 
@@ -398,67 +399,23 @@ TEST(MemoryAccess, DisplayKinds) {
     }
 }
 
-TEST(MemoryAccess, EntryWritesTheConvertedWord) {
-    struct Case {
-        SetKind kind;
-        std::string text;
-        ConfigAddress address;
-        float scale;
-        std::uint16_t mask;
-        std::vector<std::string> commands;
-    } cases[] = {
-        {SetKind::SetScaledInt, "1200", 0x0026, 1, 0xFFFF, {"W 0026 b0", "W 0027 04"}},
-        {SetKind::SetScaledInt, "-3", 0x0030, 16, 0xFFFF, {"W 0030 d0", "W 0031 ff"}},
-        {SetKind::SetScaledInt, "-10", 0x0032, 16, 0xFFFF, {"W 0032 60", "W 0033 ff"}},
-        {SetKind::SetScaledReal, "2.57", 0x0024, 10, 0xFFFF, {"W 0024 19", "W 0025 00"}},
-        {SetKind::SetDecimal, "01234", 0x0080, 1, 0xFFFF, {"W 0080 9c", "W 0081 02"}},
-        {SetKind::SetDecimal, "-1", 0x0004, 1, 0xFFFF, {"W 0004 ff", "W 0005 ff"}},
-        {SetKind::SetMaskedHex, "fff", 0x00B0, 1, 0x7FF, {"W 00b0 ff", "W 00b1 07"}},
-        {SetKind::SetMaskedHex, "0xF", 0x00C6, 1, 0x7, {"W 00c6 07", "W 00c7 00"}},
-        {SetKind::SetHex, "00c4", 0x001E, 1, 0xFFFF, {"W 001e c4", "W 001f 00"}},
-    };
-    for (const auto& c : cases) {
-        Rig rig;
-        rig.link.Reply(WriteReply());
-        rig.link.Reply(WriteReply());
-        const EntryResult r = rig.memory.Enter(c.kind, c.text, c.address, c.scale, c.mask);
-        EXPECT_TRUE(r.written) << c.text;
-        EXPECT_FALSE(r.refused) << c.text;
-        EXPECT_EQ(rig.link.commands, c.commands) << c.text;
-        std::vector<std::string> expected{"stop", "wait 50"};
-        for (const auto& cmd : c.commands) {
-            expected.push_back("send " + cmd);
-            expected.push_back("reply");
-        }
-        expected.push_back("start");
-        EXPECT_EQ(rig.log.events, expected) << c.text;
-    }
-}
-
-TEST(MemoryAccess, EntryRefusesTextThatDoesNotConvert) {
-    struct Case {
-        SetKind kind;
-        const char* text;
-    } cases[] = {{SetKind::SetDecimal, "abc"},     {SetKind::SetDecimal, ""},
-                 {SetKind::SetScaledInt, "-----"}, {SetKind::SetHex, "xyz"},
-                 {SetKind::SetMaskedHex, ""},      {SetKind::SetScaledReal, "."}};
-    for (const auto& c : cases) {
-        Rig rig;
-        const EntryResult r = rig.memory.Enter(c.kind, c.text, 0x0026, 1.0f, 0x7FF);
-        EXPECT_TRUE(r.refused) << c.text;
-        EXPECT_FALSE(r.written) << c.text;
-        EXPECT_TRUE(rig.link.commands.empty()) << c.text;
-        EXPECT_EQ(rig.timer.stops, 1);
-        EXPECT_EQ(rig.timer.starts, 1);
-        EXPECT_TRUE(rig.timer.running);
-    }
+TEST(MemoryAccess, EntryWritesLowByteThenHighByteInsideThePollPause) {
+    Rig rig;
+    rig.link.Reply(WriteReply());
+    rig.link.Reply(WriteReply());
+    const EntryResult r = rig.memory.Enter(0x0030, 0xFFD0);
+    EXPECT_TRUE(r.written);
+    EXPECT_EQ(r.word, 0xFFD0);
+    EXPECT_EQ(rig.log.events,
+              (std::vector<std::string>{"stop", "wait 50", "send W 0030 d0", "reply",
+                                        "send W 0031 ff", "reply", "start"}));
 }
 
 TEST(MemoryAccess, EntryAlwaysStopsTheTimerAndReportsFailedWrites) {
     Rig rig;
     rig.memory.m_readall = true;
     rig.link.Silence(2);
-    const EntryResult r = rig.memory.Enter(SetKind::SetDecimal, "5", 0x0000);
+    const EntryResult r = rig.memory.Enter(0x0000, 5);
     EXPECT_FALSE(r.written);
     EXPECT_FALSE(r.refused);
     EXPECT_EQ(rig.link.commands, Repeat("W 0000 05", 2));
@@ -475,7 +432,7 @@ TEST(MemoryAccess, SpinReadThenSet) {
     ASSERT_EQ(shown.spinValue, 31);
     rig.link.Reply(WriteReply());
     rig.link.Reply(WriteReply());
-    const EntryResult r = rig.memory.Enter(SetKind::SetSpin, shown.spinValue, 0x0090);
+    const EntryResult r = rig.memory.Enter(0x0090, SetSpinWord(shown.spinValue));
     EXPECT_TRUE(r.written);
     EXPECT_EQ(r.word, 31);
     EXPECT_EQ(rig.link.commands, (std::vector<std::string>{"R 0090 02", "W 0090 1f", "W 0091 00"}));

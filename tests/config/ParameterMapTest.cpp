@@ -3,6 +3,7 @@
 
 #include "config/FeatureWord.h"
 #include "config/MemoryAccess.h"
+#include "config/ParameterAccess.h"
 
 #include "FakeLink.h"
 
@@ -30,13 +31,6 @@ struct Rig {
 DisplayResult ReadRow(Rig& rig, const ParameterRow& row, float analogueScale = 91.2f) {
     return rig.memory.Display(row.show, row.address, row.ScaleWith(analogueScale), row.multiplier,
                               row.Limits());
-}
-
-EntryResult SetRow(Rig& rig, const ParameterRow& row, const std::string& text,
-                   float analogueScale = 91.2f) {
-    rig.link.Reply(WriteReply());
-    rig.link.Reply(WriteReply());
-    return rig.memory.Enter(row.set, text, row.address, row.ScaleWith(analogueScale), row.mask);
 }
 
 const ParameterRow& Only(std::string_view readButton) {
@@ -107,29 +101,6 @@ TEST(ParameterMap, WorkedExamplesThroughTheRows) {
         const DisplayResult r = ReadRow(rig, row, c.analogueScale);
         EXPECT_TRUE(r.ok) << c.readButton;
         EXPECT_EQ(r.text, c.text) << c.readButton;
-    }
-
-    struct SetCase {
-        const char* setButton;
-        const char* text;
-        std::vector<std::string> commands;
-    } sets[] = {
-        {"Button16", "2.57", {"W 0024 19", "W 0025 00"}}, // 25
-        {"Button44", "-10", {"W 0032 60", "W 0033 ff"}},  // 0xFF60
-        {"Button12", "1200", {"W 0026 b0", "W 0027 04"}},
-        {"Button106", "01234", {"W 0080 9c", "W 0081 02"}}, // octal: 668
-        {"Button106", "1234", {"W 0080 d2", "W 0081 04"}},
-        {"Button56", "0xF", {"W 00c6 07", "W 00c7 00"}}, // Priority: 7
-        {"Button22", "0xFFFF", {"W 00b0 ff", "W 00b1 07"}},
-        {"Button40", "20", {"W 0010 5e", "W 0011 03"}}, // 862 at 43.1 counts per mA
-    };
-    for (const auto& c : sets) {
-        Rig rig;
-        const auto rows = RowsBySetButton(c.setButton);
-        ASSERT_EQ(rows.size(), 1u) << c.setButton;
-        const EntryResult r = SetRow(rig, *rows[0], c.text, 43.1f);
-        EXPECT_TRUE(r.written) << c.setButton;
-        EXPECT_EQ(rig.link.commands, c.commands) << c.setButton;
     }
 
     // The Manufacturer Code row keeps the masked value for the NAME.
@@ -555,5 +526,99 @@ TEST(ParameterNames, EveryReadButtonHasOneNameAndTheOfferFollowsTheFeatureWord) 
         ASSERT_NE(n, nullptr) << c.name;
         EXPECT_EQ(OfferedBy(*n, c.word), c.offered) << c.name << " with " << c.word;
         EXPECT_EQ(UnitText(n->unit, c.word), c.unit) << c.name;
+    }
+}
+
+namespace {
+
+class RecordingView final : public ParameterView {
+public:
+    void ShowRead(const ParameterRow&, const DisplayResult&) override {}
+    void ShowEntry(const ParameterRow&, const EntryResult& result) override {
+        if (result.refused) {
+            messages.push_back(result.message);
+        }
+    }
+    void ShowComposite(const J1939Composite&, const std::string&) override {}
+    std::vector<std::string> messages;
+};
+
+} // namespace
+
+// What a typed value puts on the wire: the words of every value the parameter holds, exactly
+// as before; nothing at all, and a message naming the field and its range, for anything else.
+TEST(ParameterMap, ASetWritesOnlyAValueTheParameterHolds) {
+    using W = std::vector<std::string>;
+    struct Case {
+        const char* setButton;
+        const char* text;
+        float analogueScale;
+        W writes;            // the write commands, when the value is taken
+        const char* message; // the message, when it is refused
+    } cases[] = {
+        {"Button4", "-1", 43.1f, {"W 0004 ff", "W 0005 ff"}, nullptr},
+        {"Button4", " 42 ", 43.1f, {"W 0004 2a", "W 0005 00"}, nullptr},
+        {"Button4", "32767", 43.1f, {"W 0004 ff", "W 0005 7f"}, nullptr},
+        {"Button106", "01234", 43.1f, {"W 0080 d2", "W 0081 04"}, nullptr}, // decimal, not octal
+        {"Button106", "65535", 43.1f, {"W 0080 ff", "W 0081 ff"}, nullptr},
+        {"Button16", "2.57", 43.1f, {"W 0024 19", "W 0025 00"}, nullptr}, // 25.7 truncated
+        {"Button16", "3,5", 43.1f, {"W 0024 23", "W 0025 00"}, nullptr},  // the decimal comma
+        {"Button44", "-10", 43.1f, {"W 0032 60", "W 0033 ff"}, nullptr},  // x16: 0xFF60
+        {"Button44", "2047", 43.1f, {"W 0032 f0", "W 0033 7f"}, nullptr},
+        {"Button12", "1200", 43.1f, {"W 0026 b0", "W 0027 04"}, nullptr},
+        {"Button56", "0x7", 43.1f, {"W 00c6 07", "W 00c7 00"}, nullptr},
+        {"Button22", "7FF", 43.1f, {"W 00b0 ff", "W 00b1 07"}, nullptr},
+        {"Button40", "20", 43.1f, {"W 0010 5e", "W 0011 03"}, nullptr}, // 862 counts
+        {"Button4",
+         "70000",
+         43.1f,
+         {},
+         "Read Coarse 100%: \"70000\" is not a whole number from -32768 to 32767. Nothing was "
+         "written."},
+        {"Button4", "12abc", 43.1f, {}, "is not a whole number from -32768 to 32767"},
+        {"Button4", "1e3", 43.1f, {}, "is not a whole number"},
+        {"Button4", "0x10", 43.1f, {}, "is not a whole number"},
+        {"Button4", "", 43.1f, {}, "is not a whole number"},
+        {"Button4", "1 2", 43.1f, {}, "is not a whole number"},
+        {"Button106", "-1", 43.1f, {}, "is not a whole number from 0 to 65535"},
+        {"Button106", "65536", 43.1f, {}, "from 0 to 65535"},
+        {"Button16", "1e9", 43.1f, {}, "is not a number from 0.00 to 3276.70"},
+        {"Button16", "-1", 43.1f, {}, "is not a number from 0.00 to 3276.70"},
+        {"Button16", "3276.8", 43.1f, {}, "from 0.00 to 3276.70"},
+        {"Button16", "inf", 43.1f, {}, "is not a number"},
+        {"Button16", "1,000", 43.1f, {}, "thousands separator"},
+        {"Button16", "1,5,0", 43.1f, {}, "is not a number"},
+        {"Button44", "2048", 43.1f, {}, "is not a whole number from -2048 to 2047"},
+        {"Button44", "2.5", 43.1f, {}, "is not a whole number"},
+        {"Button56", "8", 43.1f, {}, "is not a hexadecimal number from 0 to 7"},
+        {"Button22", "0xFFFF", 43.1f, {}, "Manufacturer Code:11: \"0xFFFF\" is not a hexadecimal"},
+        {"Button22", "-1", 43.1f, {}, "is not a hexadecimal number from 0 to 7ff"},
+        {"Button40", "761", 43.1f, {}, "is not a number from 0.00 to 760.26"},
+        {"Button40", "20", 0.0f, {}, "scale is unknown"},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        for (int i = 0; i < 64; ++i) {
+            rig.link.Reply(WriteReply());
+        }
+        RecordingView view;
+        ParameterAccess params(rig.memory, view);
+        params.analogueScale = c.analogueScale;
+        const EntryInput input{false, c.text, 0};
+        params.Set(c.setButton, std::span<const EntryInput>(&input, 1));
+        W writes;
+        for (const std::string& command : rig.link.commands) {
+            if (command.starts_with("W ")) {
+                writes.push_back(command);
+            }
+        }
+        EXPECT_EQ(writes, c.writes) << c.setButton << " [" << c.text << "]";
+        if (c.message) {
+            EXPECT_TRUE(rig.link.commands.empty()) << c.setButton << " [" << c.text << "]";
+            ASSERT_EQ(view.messages.size(), 1u) << c.setButton << " [" << c.text << "]";
+            EXPECT_NE(view.messages[0].find(c.message), std::string::npos) << view.messages[0];
+        } else {
+            EXPECT_TRUE(view.messages.empty()) << c.setButton << " [" << c.text << "]";
+        }
     }
 }

@@ -62,13 +62,13 @@ TEST_F(ConfigWindow, J1939CompositesFromTheFields) {
     EXPECT_EQ(Edit("Edit28")->text(), "80 00 80 00 ff ff ff ff");
 }
 
-TEST_F(ConfigWindow, J1939SetsWriteTheMaskedValueAndRecompose) {
+TEST_F(ConfigWindow, J1939SetsWriteTheFieldsValueAndRecompose) {
     auto& sensor = Start(Sensor(sim::Model::M5630i, sim::Output::Can, sim::Third::Oil));
     Open(sensor);
     const std::vector<std::string> name = {"R 00b0 02", "R 00b4 02", "R 00b6 02",
                                            "R 00ba 02", "R 00bc 02", "R 00be 02",
                                            "R 00c4 02", "R 00c2 02", "R 00c0 02"};
-    Edit("Edit11")->setText("0xFFFF");
+    Edit("Edit11")->setText("0x7FF");
     F2()->SetHandler("Button22");
     std::vector<std::string> expected{"W 00b0 ff", "W 00b1 07"};
     expected.insert(expected.end(), name.begin(), name.end());
@@ -76,7 +76,7 @@ TEST_F(ConfigWindow, J1939SetsWriteTheMaskedValueAndRecompose) {
     EXPECT_EQ(sensor.ReadWord(0x00B0), 0x07FF);
 
     sensor.ClearLog();
-    Edit("Edit29")->setText("0xF");
+    Edit("Edit29")->setText("7");
     F2()->SetHandler("Button56");
     EXPECT_EQ(sensor.ReadWord(0x00C6), 7);
     EXPECT_EQ(Commands(sensor),

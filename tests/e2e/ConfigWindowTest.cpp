@@ -96,17 +96,17 @@ TEST_F(ConfigWindow, EachEntryOperationWritesItsWordAndRunsItsFollowUp) {
         {"Button16", "Edit8", "2.57", 0x0024, 25, {"W 0024 19", "W 0025 00", "Z"}},
         // SetScaledInt scale 16, re-read, pause, reload
         {"Button44", "Edit22", "-10", 0x0032, 0xFF60, {"W 0032 60", "W 0033 ff", "R 0032 02", "Z"}},
-        // SetDecimal with "%i": 0x10 is hexadecimal; re-read and reload
-        {"Button4", "Edit2", "0x10", 0x0004, 16, {"W 0004 10", "W 0005 00", "R 0004 02", "Z"}},
-        // SetDecimal, octal, no follow-up
-        {"Button106", "Edit45", "01234", 0x0080, 668, {"W 0080 9c", "W 0081 02"}},
+        // SetDecimal; re-read and reload
+        {"Button4", "Edit2", "16", 0x0004, 16, {"W 0004 10", "W 0005 00", "R 0004 02", "Z"}},
+        // SetDecimal, leading zeros decimal, no follow-up
+        {"Button106", "Edit45", "01234", 0x0080, 1234, {"W 0080 d2", "W 0081 04"}},
         {"Button106", "Edit45", "1234", 0x0080, 1234, {"W 0080 d2", "W 0081 04"}},
         // SetScaledReal with the analogue scale of a 4 - 20 mA output: 20 x 43.1
         {"Button40", "Edit20", "20", 0x0010, 862, {"W 0010 5e", "W 0011 03", "Z"}},
         // SetMaskedHex 0xFF, then the CAN ID
         {"Button28",
          "Edit14",
-         "0x151",
+         "0x51",
          0x00B8,
          0x51,
          {"W 00b8 51", "W 00b9 00", "R 00cc 02", "R 00ca 02", "R 00c8 02", "R 00c6 02",
@@ -157,15 +157,44 @@ TEST_F(ConfigWindow, LedSetSendsTheIntensityAndReadsNothing) {
     EXPECT_TRUE(WaitUntil([&] { return sensor.ReadWord(0x0034) == 100; }, 2000));
 }
 
-TEST_F(ConfigWindow, TextThatDoesNotConvertIsRefused) {
+// Typed as a user types: Enter runs the field's Set; a value the parameter cannot hold gets a
+// box naming the field and its range, sends nothing and stays in the field; a typed value that
+// was never Set holds the window open until the user agrees to lose it.
+TEST_F(ConfigWindow, TypedValuesReachTheSensorOnlyAsMeant) {
     auto& sensor = Start();
     Open(sensor);
     sensor.WriteWord(0x0026, 1300);
-    Edit("Edit6")->setText("abc");
-    F2()->SetHandler("Button12");
-    EXPECT_EQ(Commands(sensor), std::vector<std::string>{"Z"}) << "nothing written; reload as ever";
+    F2()->PageControl1->setCurrentIndex(kPageOil);
+    const char* refusal =
+        "Oil Upper threshold: \"12abc\" is not a whole number from -32768 to 32767. Nothing was "
+        "written.";
+    prompts.Expect("Error", refusal, PromptAnswer::Ok);
+    Edit("Edit6")->clear();
+    QTest::keyClicks(Edit("Edit6"), "12abc");
+    sensor.ClearLog();
+    QTest::keyClick(Edit("Edit6"), Qt::Key_Return);
+    EXPECT_TRUE(Commands(sensor).empty()) << "nothing reaches the sensor, not even the reload";
+    EXPECT_EQ(Edit("Edit6")->text(), "12abc");
     EXPECT_EQ(TextColour(Edit("Edit6")), kRed);
     EXPECT_EQ(sensor.ReadWord(0x0026), 1300);
+
+    // Closing with the refused value still typed asks; No keeps the window and the text.
+    prompts.Expect("Confirm",
+                   "Values typed in Oil Upper threshold have not been Set. Close and discard them?",
+                   PromptAnswer::No);
+    F2()->close();
+    EXPECT_TRUE(F2()->isVisible());
+    EXPECT_EQ(Edit("Edit6")->text(), "12abc");
+
+    Edit("Edit6")->clear();
+    QTest::keyClicks(Edit("Edit6"), "1250");
+    QTest::keyClick(Edit("Edit6"), Qt::Key_Return);
+    EXPECT_EQ(Commands(sensor), (std::vector<std::string>{"W 0026 e2", "W 0027 04", "Z"}));
+    EXPECT_EQ(sensor.ReadWord(0x0026), 1250);
+
+    // Once Set, nothing is pending: the window closes without a question.
+    F2()->close();
+    EXPECT_FALSE(F2()->isVisible());
 }
 
 TEST_F(ConfigWindow, SilentSensorGetsTwoTriesPerExchangeAndNineTriesPerRead) {
