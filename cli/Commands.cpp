@@ -192,10 +192,14 @@ bool CheckNothing(const std::vector<std::string>&, std::string&) {
     return true;
 }
 
+// Writes a file whose words an export would not hold (another address, an address twice, a
+// feature word of another model or output) without asking.
+constexpr const char* kAcceptUnusual = "--accept-unusual";
+
 bool CheckImport(const std::vector<std::string>& args, std::string& error) {
     int files = 0;
     for (const std::string& a : args) {
-        if (a == "--dry-run") {
+        if (a == "--dry-run" || a == kAcceptUnusual) {
             continue;
         }
         if (!a.empty() && a[0] == '-') {
@@ -460,9 +464,15 @@ int RunExportCommand(Session& s, const std::vector<std::string>& args) {
 
 int RunImportCommand(Session& s, const std::vector<std::string>& args) {
     bool dryRun = false;
+    ImportOptions options;
+    if (s.featuresOk) {
+        options.sensorFeatures = s.featureWord;
+    }
     for (const std::string& a : args) {
         if (a == "--dry-run") {
             dryRun = true;
+        } else if (a == kAcceptUnusual) {
+            options.acceptConcerns = true;
         } else {
             s.prompts.SetFile(a);
         }
@@ -484,12 +494,20 @@ int RunImportCommand(Session& s, const std::vector<std::string>& args) {
         s.printer.Result(s.Result().Add("summary", CompareSummary(*result)));
         return result->unread > 0 ? kExitSensor : kExitOk;
     }
-    const ImportResult result = RunImport(s.FileContext(), [&s] { s.FeaturesRead(); });
+    const ImportResult result = RunImport(
+        s.FileContext(), [&s] { s.FeaturesRead(); }, options);
     switch (result.status) {
     case ImportResult::Status::Written:
         s.printer.Result(s.Result().Add("words", static_cast<long long>(result.words)));
         return kExitOk;
+    case ImportResult::Status::Cancelled:
+        if (!s.prompts.Boxes().empty() && s.prompts.Boxes().back().first == "Warning") {
+            s.Tell(std::string("nothing was written; give ") + kAcceptUnusual +
+                   " to write such a file");
+        }
+        return kExitUsage;
     case ImportResult::Status::WriteErrors:
+    case ImportResult::Status::Stopped:
         s.printer.Result(s.Result()
                              .Add("words", static_cast<long long>(result.words))
                              .Add("written", static_cast<long long>(result.written))
@@ -736,10 +754,12 @@ const std::vector<CommandSpec> kCommands = {
      "Saves the 38 configuration words into FILE (\".dsc\" is added to a name without an\n"
      "extension). With --all each port's file has \"-COMn\" before its extension.\n",
      1, 1, CheckNothing, RunExportCommand},
-    {"import", "FILE [--dry-run]", "a .dsc file into the sensor",
+    {"import", "FILE [--dry-run] [--accept-unusual]", "a .dsc file into the sensor",
      "Checks the whole FILE, then writes its words and sends the reload command. --dry-run\n"
-     "compares the file with the sensor instead and writes nothing.\n",
-     1, 2, CheckImport, RunImportCommand},
+     "compares the file with the sensor instead and writes nothing. A file that holds words an\n"
+     "export does not (an address outside the configuration, an address twice, a feature word\n"
+     "that changes the sensor's model or output) is refused unless --accept-unusual is given.\n",
+     1, 3, CheckImport, RunImportCommand},
     {"upgrade", "FILE.hex", "the firmware upgrade from an Intel HEX file",
      "Checks FILE.hex whole, saves the configuration into backup-YYYYMMDD-HHMMSS.dsc\n"
      "(COMn-backup-... with --all), reboots the sensor into its bootloader, erases, programs,\n"

@@ -58,6 +58,7 @@ public:
     // Shows, hides, enables and relabels controls of both windows from the feature word.
     void ApplyFeatures();
     std::uint16_t GetFeatureWord() const { return m_featureWord; }
+    bool FeaturesKnown() const { return m_featuresRead; } // the last Features read succeeded
     float GetAnalogueScale() const { return m_params->analogueScale; }
     // Full Scale Level read.
     void Button39Click();

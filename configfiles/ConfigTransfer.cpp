@@ -1,8 +1,11 @@
 #include "configfiles/ConfigTransfer.h"
 
 #include "common/FileAccess.h"
+#include "config/FeatureWord.h"
 #include "config/ParameterMap.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 
 namespace quellon {
@@ -10,6 +13,7 @@ namespace quellon {
 namespace {
 
 constexpr const char* kError = "Error";
+constexpr const char* kWarning = "Warning";
 
 // Older partial files of one name that a new one steps past before it keeps its
 // temporary file instead.
@@ -55,6 +59,12 @@ void Unlock(const ConfigFileContext& c) {
     if (c.unlock) {
         c.unlock();
     }
+}
+
+std::string Hex2(ConfigAddress address) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02x", static_cast<unsigned>(address));
+    return text;
 }
 
 void ErrorBox(const ConfigFileContext& c, const std::string& text) {
@@ -208,7 +218,15 @@ ImportResult ImportEntries(const ConfigFileContext& context, const std::vector<D
     result.words = static_cast<int>(entries.size());
     Unlock(context);
     ShowProgress(context, "Writing configuration", result.words);
+    if (context.progress) {
+        context.progress->OfferCancel(true);
+    }
+    bool stopped = false;
     for (const DscEntry& e : entries) {
+        if (context.progress && context.progress->CancelRequested()) {
+            stopped = true;
+            break;
+        }
         if (context.memory.WriteConfigWord(e.address, e.value)) {
             ++result.written;
         } else if (context.memory.Link().LinkGone()) {
@@ -217,9 +235,15 @@ ImportResult ImportEntries(const ConfigFileContext& context, const std::vector<D
         }
         Step(context);
     }
+    if (context.progress) {
+        context.progress->OfferCancel(false);
+    }
     CloseProgress(context);
     result.failed = result.words - result.written;
-    if (result.failed == 0) {
+    if (stopped) {
+        result.status = ImportResult::Status::Stopped;
+        result.message = "The import was cancelled.";
+    } else if (result.failed == 0) {
         context.memory.Link().SendCommand("Z");
         result.status = ImportResult::Status::Written;
     } else {
@@ -230,6 +254,11 @@ ImportResult ImportEntries(const ConfigFileContext& context, const std::vector<D
 }
 
 std::string ImportDetails(const ImportResult& result) {
+    if (result.status == ImportResult::Status::Stopped) {
+        return std::to_string(result.written) + " of " + std::to_string(result.words) +
+               " words were written before the import was cancelled; the sensor keeps them, "
+               "and the configuration was not reloaded (\"Z\" was not sent).";
+    }
     if (result.status != ImportResult::Status::WriteErrors) {
         return {};
     }
@@ -242,8 +271,54 @@ std::string ImportDetails(const ImportResult& result) {
     return details;
 }
 
-ImportResult RunImport(const ConfigFileContext& context,
-                       const std::function<void()>& featuresRead) {
+std::vector<std::string> ImportConcerns(const std::vector<DscEntry>& entries,
+                                        std::optional<std::uint16_t> sensorFeatures) {
+    std::vector<std::string> concerns;
+    std::map<ConfigAddress, std::vector<int>> lines;
+    for (const DscEntry& e : entries) {
+        lines[e.address].push_back(e.line);
+        if (std::find(kExportList.begin(), kExportList.end(), e.address) == kExportList.end()) {
+            concerns.push_back("line " + std::to_string(e.line) + ": address " + Hex2(e.address) +
+                               " is not one of the configuration words an export holds");
+        }
+    }
+    for (const auto& [address, at] : lines) {
+        if (at.size() > 1) {
+            std::string list;
+            for (const int line : at) {
+                list += (list.empty() ? "" : ", ") + std::to_string(line);
+            }
+            concerns.push_back("address " + Hex2(address) + " is written " +
+                               std::to_string(at.size()) + " times (lines " + list +
+                               "); the last value stays");
+        }
+    }
+    const auto features = std::find_if(entries.rbegin(), entries.rend(), [](const DscEntry& e) {
+        return e.address == kFeatureWordAddress;
+    });
+    if (features != entries.rend()) {
+        const auto kind = [](std::uint16_t word) {
+            static const char* const kModels[] = {"5630", "5630i"};
+            static const char* const kOutputs[] = {"4 - 20 mA", "0 - 10 V", "CAN"};
+            const FeatureControls c = DecodeFeatures(word);
+            return std::string(kModels[c.rgApplication & 1]) + " with " +
+                   kOutputs[std::clamp(c.rgAnalogType, 0, 2)] + " output";
+        };
+        if (!sensorFeatures) {
+            concerns.push_back("line " + std::to_string(features->line) +
+                               ": the feature word makes the sensor a " + kind(features->value) +
+                               "; the sensor's own could not be read");
+        } else if (kind(*sensorFeatures) != kind(features->value)) {
+            concerns.push_back("line " + std::to_string(features->line) +
+                               ": the feature word changes the sensor from a " +
+                               kind(*sensorFeatures) + " to a " + kind(features->value));
+        }
+    }
+    return concerns;
+}
+
+ImportResult RunImport(const ConfigFileContext& context, const std::function<void()>& featuresRead,
+                       const ImportOptions& options) {
     const PollStopped stopped(context.memory.Timer());
     ImportResult result;
     const std::string chosen = context.prompts.OpenFileName("Import", kDscFilter);
@@ -259,8 +334,40 @@ ImportResult RunImport(const ConfigFileContext& context,
         ErrorBox(context, result.message);
         return result;
     }
+    if (file.entries.empty()) {
+        result.status = ImportResult::Status::FileRefused;
+        result.message = "Cannot import " + chosen +
+                         ": the file holds no configuration word. Nothing has been written to "
+                         "the sensor.";
+        ErrorBox(context, result.message);
+        return result;
+    }
+    std::optional<std::uint16_t> features = options.sensorFeatures;
+    const bool holdsFeatures =
+        std::any_of(file.entries.begin(), file.entries.end(),
+                    [](const DscEntry& e) { return e.address == kFeatureWordAddress; });
+    if (!features && holdsFeatures) {
+        std::uint16_t word = 0;
+        if (context.memory.ReadConfigWord(kFeatureWordAddress, word)) {
+            features = word;
+        }
+    }
+    const std::vector<std::string> concerns = ImportConcerns(file.entries, features);
+    if (!concerns.empty() && !options.acceptConcerns) {
+        std::string text = chosen + " holds more than a configuration of this sensor:\n";
+        for (const std::string& c : concerns) {
+            text += "- " + c + "\n";
+        }
+        text += "Write it to the sensor anyway?";
+        if (context.prompts.Message(kWarning, text, PromptButtons::YesNo) != PromptAnswer::Yes) {
+            result.status = ImportResult::Status::Cancelled;
+            result.message = "Import cancelled: nothing has been written to the sensor.";
+            return result;
+        }
+    }
     result = ImportEntries(context, file.entries);
-    if (result.status == ImportResult::Status::WriteErrors) {
+    if (result.status == ImportResult::Status::WriteErrors ||
+        result.status == ImportResult::Status::Stopped) {
         context.prompts.Message(kError, result.message, PromptButtons::Ok, ImportDetails(result));
     }
     if (featuresRead) {

@@ -103,10 +103,12 @@ DscFileResult ReadDscFile(const std::string& path, const char* verb);
 
 struct ImportResult {
     enum class Status {
-        Cancelled,   // the file dialog was cancelled
-        FileRefused, // the file could not be read or has a bad line: nothing was sent
+        Cancelled,   // the file dialog was cancelled, or the user declined the file's unusual
+                     // words: nothing was written
+        FileRefused, // the file could not be read, has a bad line or no word: nothing was sent
         Written,     // every word was written and "Z" sent
         WriteErrors, // some word was not written; no "Z"
+        Stopped,     // the user cancelled between two words; no "Z"
     };
     Status status = Status::Cancelled;
     int words = 0;         // entries in the file
@@ -116,19 +118,38 @@ struct ImportResult {
     std::string message;
 };
 
-// Unlocks the sensor and writes each entry in order (progress "Writing configuration"),
-// going on after a failed word, but stopping when the sensor's port has gone; sends "Z"
-// only when every word was written. Shows no box and leaves the live poll alone.
+// Unlocks the sensor and writes each entry in order (progress "Writing configuration", with
+// Cancel between two words), going on after a failed word, but stopping when the sensor's
+// port has gone; sends "Z" only when every word was written. Shows no box and leaves the
+// live poll alone.
 ImportResult ImportEntries(const ConfigFileContext& context, const std::vector<DscEntry>& entries);
 // The writing error's details: how many words reached the sensor ("4 of 6 words were
-// written."), and that the rest were not tried when the port went; empty unless WriteErrors.
+// written."), and that the rest were not tried when the port went; empty unless WriteErrors
+// or Stopped.
 std::string ImportDetails(const ImportResult& result);
 
+// What a checked file would do beyond what an export of a sensor of the same kind holds, one
+// line each: words outside the export list, an address given twice, and a feature word that
+// changes the sensor's model or output (`sensorFeatures`: the sensor's word now; none when it
+// could not be read). Empty for a file as an export writes it.
+std::vector<std::string> ImportConcerns(const std::vector<DscEntry>& entries,
+                                        std::optional<std::uint16_t> sensorFeatures);
+
+struct ImportOptions {
+    // The sensor's feature word, when the caller knows it; otherwise it is read when the file
+    // holds one.
+    std::optional<std::uint16_t> sensorFeatures;
+    // Write a file with concerns without asking (the command line's explicit option).
+    bool acceptConcerns = false;
+};
+
 // "Import": stops the live poll, asks for the file, reads and checks all of it before
-// anything is sent, writes it, shows the writing error, runs `featuresRead` (the
-// configuration window's Features read) after any import that reached the sensor, and
-// restarts the live poll on every way out.
-ImportResult RunImport(const ConfigFileContext& context, const std::function<void()>& featuresRead);
+// anything is sent (an empty file is refused; a file with concerns is written only when the
+// user agrees), writes it, shows the writing error, runs `featuresRead` (the configuration
+// window's Features read) after any import that reached the sensor, and restarts the live
+// poll on every way out.
+ImportResult RunImport(const ConfigFileContext& context, const std::function<void()>& featuresRead,
+                       const ImportOptions& options = {});
 
 // ---- Compare -----------------------------------------------------------------------------
 

@@ -87,6 +87,14 @@ std::string CheckLine(std::string_view line, DscEntry& entry, bool& blank) {
     return {};
 }
 
+// Two address digits, a colon and four value digits, then only trailing spaces.
+bool WholeLine(std::string_view line) {
+    return line.size() >= 7 && line[2] == ':' && HexDigitValue(line[0]) >= 0 &&
+           HexDigitValue(line[1]) >= 0 && HexDigitValue(line[3]) >= 0 &&
+           HexDigitValue(line[4]) >= 0 && HexDigitValue(line[5]) >= 0 &&
+           HexDigitValue(line[6]) >= 0;
+}
+
 } // namespace
 
 std::string DscLine(ConfigAddress address, std::uint16_t value) {
@@ -98,10 +106,16 @@ std::string DscLine(ConfigAddress address, std::uint16_t value) {
 
 DscParse ParseDsc(std::string_view text) {
     DscParse result;
+    // Notepad saves UTF-8 with a byte order mark: the file is read as if it had none.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.starts_with(kByteOrderMark)) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t lf = text.find('\n', start);
-        if (lf == std::string_view::npos) {
+        const bool ended = lf != std::string_view::npos;
+        if (!ended) {
             lf = text.size();
         }
         const std::string_view line = text.substr(start, lf - start);
@@ -110,6 +124,12 @@ DscParse ParseDsc(std::string_view text) {
         DscEntry entry;
         bool blank = false;
         std::string reason = CheckLine(line, entry, blank);
+        if (reason.empty() && !blank && !ended && !WholeLine(line)) {
+            // Every line an export writes is "aa:vvvv" and ends the line: a shorter last line
+            // without its end is a file cut short, whose last value would be wrong.
+            reason = "the file ends inside this line, which is shorter than aa:vvvv (the file "
+                     "looks cut short)";
+        }
         if (!reason.empty()) {
             result.ok = false;
             result.badLine = result.lines;

@@ -36,7 +36,9 @@ struct DscEntry {
 
 // A whole file, checked. A line is up to two hexadecimal digits, a colon and up to four
 // hexadecimal digits; trailing spaces, tabs and a carriage return are allowed; blank lines
-// are skipped. The first line that is none of these ends the check.
+// are skipped. The first line that is none of these ends the check. A last line without its
+// line end must be whole (aa:vvvv): a shorter one is a file cut short. A UTF-8 byte order
+// mark before the first line is skipped.
 struct DscParse {
     bool ok = true;
     std::vector<DscEntry> entries; // every good line, in file order (all of them when ok)

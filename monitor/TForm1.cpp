@@ -25,6 +25,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <cstring>
@@ -676,8 +677,22 @@ ConfigFileContext TForm1::FileContext() {
 }
 
 void TForm1::Load1Click() {
-    if (m_forms.Form2) {
-        RunImport(FileContext(), [this] { m_forms.Form2->Button37Click(); });
+    TForm2* form2 = m_forms.Form2;
+    if (!form2) {
+        return;
+    }
+    ImportOptions options;
+    if (form2->FeaturesKnown()) {
+        options.sensorFeatures = form2->GetFeatureWord();
+    }
+    const ImportResult result = RunImport(
+        FileContext(), [form2] { form2->Button37Click(); }, options);
+    const bool reached = result.status == ImportResult::Status::Written ||
+                         result.status == ImportResult::Status::WriteErrors ||
+                         result.status == ImportResult::Status::Stopped;
+    if (reached && form2->isVisible()) {
+        // The open window shows the sensor's values, not the ones before the import.
+        form2->PageControl1Change(form2->PageControl1->currentIndex());
     }
 }
 

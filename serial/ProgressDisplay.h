@@ -13,6 +13,11 @@ public:
     virtual void StepIt() = 0;
     virtual void ShowProgress() = 0;
     virtual void CloseProgress() = 0;
+    // An operation that can stop safely between two steps offers Cancel while it runs and
+    // asks after each step whether the user took it. Without the offer the box cannot be
+    // dismissed until the operation closes it.
+    virtual void OfferCancel(bool /*offered*/) {}
+    virtual bool CancelRequested() const { return false; }
 };
 
 } // namespace quellon

@@ -1,6 +1,8 @@
 #include "serial/TForm3.h"
 
+#include <QCloseEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace quellon {
@@ -14,7 +16,32 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     pb->setTextVisible(false);
     pb->setValue(0);
     layout->addWidget(pb);
+    cancelButton = new QPushButton("Cancel", this);
+    cancelButton->setObjectName("cancelButton");
+    cancelButton->hide();
+    layout->addWidget(cancelButton, 0, Qt::AlignRight);
+    connect(cancelButton, &QPushButton::clicked, this, [this] { reject(); });
     setFixedSize(320, 60);
+}
+
+void TForm3::OfferCancel(bool offered) {
+    m_cancelOffered = offered;
+    m_cancelRequested = false;
+    cancelButton->setEnabled(true);
+    cancelButton->setVisible(offered);
+    setFixedSize(320, offered ? 100 : 60);
+}
+
+void TForm3::reject() {
+    if (m_cancelOffered && !m_cancelRequested) {
+        m_cancelRequested = true;
+        cancelButton->setEnabled(false); // the operation stops after the step it is in
+    }
+}
+
+void TForm3::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    reject();
 }
 
 void TForm3::SetCaption(const std::string& caption) {
@@ -40,7 +67,7 @@ void TForm3::ShowProgress() {
 }
 
 void TForm3::CloseProgress() {
-    hide();
+    hide(); // hide() sends no close event: the box goes only when its operation ends
 }
 
 } // namespace quellon

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QProgressBar;
+class QPushButton;
 
 namespace quellon {
 
@@ -19,8 +20,21 @@ public:
     void StepIt() override;
     void ShowProgress() override;
     void CloseProgress() override;
+    void OfferCancel(bool offered) override;
+    bool CancelRequested() const override { return m_cancelRequested; }
 
     QProgressBar* pb;
+    QPushButton* cancelButton;
+
+protected:
+    // Escape and the window's close button: a request to cancel where the operation offers
+    // it; otherwise nothing, for the box stays until its operation ends.
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    bool m_cancelOffered = false;
+    bool m_cancelRequested = false;
 };
 
 } // namespace quellon

@@ -171,6 +171,26 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
              EXPECT_EQ(s.ReadWord(0x003a), 7);
              EXPECT_EQ(s.ReloadCount(), 1);
          }},
+        {"import of an address outside the configuration is refused",
+         {"import", "odd.dsc"},
+         [](Sensor&, const std::string& folder) {
+             WriteTextFile(folder + "/odd.dsc", "26:04b0\nee:1234\n");
+         },
+         2,
+         {},
+         "- line 2: address ee is not one of the configuration words an export holds Write it "
+         "to the sensor anyway?\nnothing was written; give --accept-unusual to write such a "
+         "file\n",
+         nothingWritten},
+        {"import --accept-unusual writes it",
+         {"import", "odd.dsc", "--accept-unusual"},
+         [](Sensor&, const std::string& folder) {
+             WriteTextFile(folder + "/odd.dsc", "26:04b0\n26:04b1\n");
+         },
+         0,
+         {"words=2"},
+         "",
+         [](Sensor& s, const std::string&) { EXPECT_EQ(s.ReadWord(0x0026), 0x04b1); }},
         {"import of a bad file sends nothing",
          {"import", "bad.dsc"},
          [](Sensor&, const std::string& folder) {

@@ -92,7 +92,13 @@ public:
     }
 
     std::size_t Pending() const { return m_replies.size(); }
+    // The port is gone once this many commands went out (never when negative).
+    bool LinkGone() const override {
+        return goneAfterCommands >= 0 &&
+               commands.size() >= static_cast<std::size_t>(goneAfterCommands);
+    }
 
+    int goneAfterCommands = -1;
     std::vector<std::string> commands;
     std::vector<WaitCall> waits;
 

@@ -300,6 +300,194 @@ TEST_F(Transfer, ImportGoesOnAfterAFailedWordAndThenSendsNoReload) {
     EXPECT_EQ(link.commands, (std::vector<std::string>{"W 000e 34", "W 000f 12", "Z"}));
 }
 
+TEST_F(Transfer, ImportStopsAtTheFirstWordThatFindsThePortGone) {
+    link.goneAfterCommands = 3; // the port goes while the second word's low byte is sent
+    link.Reply(WriteReply());
+    link.Reply(WriteReply());
+    link.Silence(4);
+    const ImportResult r =
+        ImportEntries(context, {{0x26, 0x04b0, 1}, {0x28, 0x0320, 2}, {0x1e, 0x0041, 3}});
+    EXPECT_EQ(r.status, ImportResult::Status::WriteErrors);
+    EXPECT_TRUE(r.portGone);
+    EXPECT_EQ(r.written, 1);
+    EXPECT_EQ(r.failed, 2) << "the word never tried counts as not written";
+    EXPECT_EQ(link.commands, (std::vector<std::string>{"W 0026 b0", "W 0027 04", "W 0028 20"}))
+        << "no second try and nothing after the word that found the port gone";
+}
+
+namespace {
+
+// Answers every question with `answer` and records the boxes.
+class AnsweringPrompts final : public UserPrompts {
+public:
+    PromptAnswer Message(const std::string& caption, const std::string& text, PromptButtons,
+                         const std::string& details = {}) override {
+        boxes.push_back(caption + ": " + text + (details.empty() ? "" : " | " + details));
+        return answer;
+    }
+    std::string OpenFileName(const std::string&, const std::string&) override { return file; }
+    std::string SaveFileName(const std::string&, const std::string&) override { return {}; }
+    PromptAnswer answer = PromptAnswer::No;
+    std::string file;
+    std::vector<std::string> boxes;
+};
+
+// Asks for Cancel once `after` words were written.
+class CancellingProgress final : public ProgressDisplay {
+public:
+    void SetCaption(const std::string&) override {}
+    void SetMaximum(int) override {}
+    void SetPosition(int) override {}
+    void StepIt() override { ++steps; }
+    void ShowProgress() override {}
+    void CloseProgress() override {}
+    void OfferCancel(bool offered) override { offers.push_back(offered); }
+    bool CancelRequested() const override { return after >= 0 && steps >= after; }
+    int after = -1;
+    int steps = 0;
+    std::vector<bool> offers;
+};
+
+} // namespace
+
+// The whole file is judged before anything is written: a file with nothing in it, or with
+// words an export would not hold, sends no write unless the user agrees; a file as an export
+// writes it goes out as ever. Cancel stops between two words and says how many went.
+TEST_F(Transfer, ImportWritesOnlyWhatTheUserMeant) {
+    const std::string exportLike = "1e:0041\n26:04b0\n28:0320\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::optional<std::uint16_t> features;   // known to the caller
+        std::optional<std::uint16_t> sensorWord; // read from the sensor when not known
+        PromptAnswer answer;
+        int cancelAfter;
+        ImportResult::Status status;
+        int writes; // write commands sent
+        std::vector<std::string> boxes;
+    } cases[] = {
+        {"as an export writes it",
+         exportLike,
+         0x0041,
+         {},
+         PromptAnswer::No,
+         -1,
+         ImportResult::Status::Written,
+         6,
+         {}},
+        {"the feature word read when not known",
+         exportLike,
+         {},
+         0x0041,
+         PromptAnswer::No,
+         -1,
+         ImportResult::Status::Written,
+         6,
+         {}},
+        {"an empty file",
+         "\n\n",
+         0x0041,
+         {},
+         PromptAnswer::Yes,
+         -1,
+         ImportResult::Status::FileRefused,
+         0,
+         {"Error: Cannot import F: the file holds no configuration word. Nothing has been "
+          "written to the sensor."}},
+        {"an address outside the configuration, declined",
+         exportLike + "ee:1234\n",
+         0x0041,
+         {},
+         PromptAnswer::No,
+         -1,
+         ImportResult::Status::Cancelled,
+         0,
+         {"Warning: F holds more than a configuration of this sensor:\n- line 4: address ee is "
+          "not one of the configuration words an export holds\nWrite it to the sensor anyway?"}},
+        {"an address twice, accepted",
+         exportLike + "26:0001\n",
+         0x0041,
+         {},
+         PromptAnswer::Yes,
+         -1,
+         ImportResult::Status::Written,
+         8,
+         {"Warning: F holds more than a configuration of this sensor:\n- address 26 is written 2 "
+          "times (lines 2, 4); the last value stays\nWrite it to the sensor anyway?"}},
+        {"another output, declined",
+         "1e:0000\n26:04b0\n",
+         0x0041,
+         {},
+         PromptAnswer::No,
+         -1,
+         ImportResult::Status::Cancelled,
+         0,
+         {"Warning: F holds more than a configuration of this sensor:\n- line 1: the feature word "
+          "changes the sensor from a 5630 with 4 - 20 mA output to a 5630 with CAN output\nWrite "
+          "it to the sensor anyway?"}},
+        {"the same model and output with other switches",
+         "1e:0049\n",
+         0x0041,
+         {},
+         PromptAnswer::No,
+         -1,
+         ImportResult::Status::Written,
+         2,
+         {}},
+        {"cancelled after two words",
+         exportLike,
+         0x0041,
+         {},
+         PromptAnswer::No,
+         2,
+         ImportResult::Status::Stopped,
+         4,
+         {"Error: The import was cancelled. | 2 of 3 words were written before the import was "
+          "cancelled; the sensor keeps them, and the configuration was not reloaded (\"Z\" was "
+          "not sent)."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = folder / "F";
+        std::ofstream(file, std::ios::binary) << c.text;
+        AnsweringPrompts answers;
+        answers.answer = c.answer;
+        answers.file = file.string();
+        CancellingProgress cancelling;
+        cancelling.after = c.cancelAfter;
+        EventLog events;
+        FakeSensorLink sensor(events);
+        FakePollTimer poll(events);
+        MemoryAccess access(sensor, poll, [](int) {});
+        if (c.sensorWord) {
+            sensor.Reply(WordReply(0x1e, *c.sensorWord));
+        }
+        for (int i = 0; i < 16; ++i) {
+            sensor.Reply(WriteReply());
+        }
+        const ConfigFileContext ctx{access, answers, [] {}, &cancelling, [] {}};
+        ImportOptions options;
+        options.sensorFeatures = c.features;
+        const ImportResult r = RunImport(ctx, {}, options);
+        EXPECT_EQ(r.status, c.status);
+        int writes = 0;
+        for (const std::string& command : sensor.commands) {
+            writes += command.starts_with("W ") ? 1 : 0;
+        }
+        EXPECT_EQ(writes, c.writes);
+        const bool reload = !sensor.commands.empty() && sensor.commands.back() == "Z";
+        EXPECT_EQ(reload, c.status == ImportResult::Status::Written);
+        std::vector<std::string> boxes;
+        for (std::string b : answers.boxes) {
+            for (std::size_t at; (at = b.find(file.string())) != std::string::npos;) {
+                b.replace(at, file.string().size(), "F");
+            }
+            boxes.push_back(b);
+        }
+        EXPECT_EQ(boxes, c.boxes);
+    }
+}
+
 TEST_F(Transfer, CompareReadsEachAddressOnceAndCountsDifferences) {
     const std::vector<DscEntry> entries = {
         {0x26, 0x04b0, 1}, {0x28, 0x0320, 2}, {0x26, 0x0001, 3}, {0x50, 0x0000, 4}};

@@ -10,8 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
+#include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -152,11 +156,17 @@ TEST_F(ConfigFiles, ExportWritesTheListInOrderThroughTheWholePathReplacingTheOld
     QString caption;
     int maximum = 0;
     bool shown = false;
+    bool shownAfterEscape = false;
+    bool cancelOffered = true;
     QTimer::singleShot(250, [&] {
         during = ReadText(path);
         caption = Forms().Form3->windowTitle();
         maximum = Forms().Form3->pb->maximum();
         shown = Forms().Form3->isVisible();
+        cancelOffered = Forms().Form3->cancelButton->isVisible();
+        // An export has no Cancel: Escape must not hide a box whose operation goes on.
+        QTest::keyClick(Forms().Form3, Qt::Key_Escape);
+        shownAfterEscape = Forms().Form3->isVisible();
     });
     prompts.ExpectFile(chosen);
     Form1()->Save1->trigger();
@@ -165,6 +175,8 @@ TEST_F(ConfigFiles, ExportWritesTheListInOrderThroughTheWholePathReplacingTheOld
     EXPECT_EQ(Commands(sensor), Concat({"", "U 3C7E"}, ExportReads()));
     EXPECT_EQ(during, "1e:0041\n") << "the older file stays whole until the export is complete";
     EXPECT_TRUE(shown);
+    EXPECT_TRUE(shownAfterEscape);
+    EXPECT_FALSE(cancelOffered);
     EXPECT_EQ(caption, "Saving configuration");
     EXPECT_EQ(maximum, 38);
     EXPECT_FALSE(Forms().Form3->isVisible());
@@ -200,13 +212,12 @@ TEST_F(ConfigFiles, ImportWritesEveryLineInFileOrderThenReloadsAndReadsTheFeatur
         const char* box;                   // nullptr: none
         std::vector<std::pair<unsigned, unsigned>> held;
     } cases[] = {
-        {"empty file", "", "", {"Z", "R 001e 02"}, nullptr, {}},
-        {"single digits, Windows line ends, blanks, a repeated address",
-         "e:1234\r\n\n26:04b0  \r\n26:4B1\n",
+        {"single digits, Windows line ends, blanks",
+         "e:1234\r\n\n26:04b0  \r\n28:4B1\n",
          "",
-         Concat(Writes({{0x0e, 0x1234}, {0x26, 0x04b0}, {0x26, 0x04b1}}), {"Z", "R 001e 02"}),
+         Concat(Writes({{0x0e, 0x1234}, {0x26, 0x04b0}, {0x28, 0x04b1}}), {"Z", "R 001e 02"}),
          nullptr,
-         {{0x0e, 0x1234}, {0x26, 0x04b1}}},
+         {{0x0e, 0x1234}, {0x26, 0x04b0}, {0x28, 0x04b1}}},
         {"a low byte that is not acknowledged",
          "26:04b0\n28:0320\n",
          "refuse-write",
@@ -232,6 +243,38 @@ TEST_F(ConfigFiles, ImportWritesEveryLineInFileOrderThenReloadsAndReadsTheFeatur
         Form1()->StopPoll();
         Pump(100);
     }
+}
+
+TEST_F(ConfigFiles, EscapeOnTheImportsBoxStopsItBetweenTwoWordsAndSaysHowManyWent) {
+    auto& sensor = Start();
+    std::string text;
+    for (const ConfigAddress a : kExportList) {
+        text += DscLine(a, sensor.ReadWord(a));
+    }
+    prompts.ExpectFile(Put("all.dsc", text));
+    prompts.Expect("Error", "The import was cancelled.", PromptAnswer::Ok);
+    bool shownAfterEscape = false;
+    QTimer::singleShot(250, [&] {
+        QTest::keyClick(Forms().Form3, Qt::Key_Escape);
+        shownAfterEscape = Forms().Form3->isVisible();
+    });
+    sensor.ClearLog();
+    Form1()->Load1->trigger();
+    const std::vector<std::string> sent = Commands(sensor);
+    const auto writes = std::count_if(sent.begin(), sent.end(),
+                                      [](const std::string& c) { return c.starts_with("W "); });
+    EXPECT_TRUE(shownAfterEscape) << "the box stays while the word in hand is written";
+    EXPECT_GT(writes, 0);
+    EXPECT_LT(writes, 76) << "stopped before the end";
+    EXPECT_EQ(writes % 2, 0) << "never between a word's two bytes";
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "Z"), 0) << "no reload of a partial import";
+    ASSERT_FALSE(prompts.boxes.empty());
+    EXPECT_EQ(prompts.boxes.back().details,
+              std::to_string(writes / 2) +
+                  " of 38 words were written before the import was cancelled; the sensor keeps "
+                  "them, and the configuration was not reloaded (\"Z\" was not sent).");
+    EXPECT_FALSE(Forms().Form3->isVisible());
+    EXPECT_TRUE(Form1()->Timer1->isActive());
 }
 
 TEST_F(ConfigFiles, ExportFromOneSensorImportedIntoAnotherOfAnotherTypeMakesThemHoldTheSame) {
@@ -260,6 +303,11 @@ TEST_F(ConfigFiles, ExportFromOneSensorImportedIntoAnotherOfAnotherTypeMakesThem
     ASSERT_NE(Forms().Form2->GetFeatureWord(), words[0].second);
 
     prompts.ExpectFile(path);
+    prompts.Expect("Warning",
+                   path + " holds more than a configuration of this sensor:\n- line 1: the "
+                          "feature word changes the sensor from a 5630 with 0 - 10 V output to a "
+                          "5630i with 4 - 20 mA output\nWrite it to the sensor anyway?",
+                   PromptAnswer::Yes);
     Form1()->Load1->trigger();
     EXPECT_EQ(Commands(second), Concat(Concat({"", "U 3C7E"}, Writes(words)), {"Z", "R 001e 02"}));
     EXPECT_EQ(Held(second), words);
@@ -281,6 +329,9 @@ TEST_F(ConfigFiles, CancelledDialogsAndRefusedFilesSendNothing) {
     }
     bad.replace(at, 7, "22:1g00"); // line 17 of 38
     const std::string badPath = Put("bad.dsc", bad);
+    const std::string emptyPath = Put("empty.dsc", "\r\n");
+    const std::string cutPath = Put("cut.dsc", exported.substr(0, 150)); // "26:051" last
+    const std::string cutLine = exported.substr(144, 6);
     const std::string missingFolder = (folder / "missing" / "out.dsc").string();
     const std::string missingFile = (folder / "missing.dsc").string();
     const std::string badText = "line 17 \"22:1g00\" is not an address and a value (aa:vvvv): "
@@ -302,6 +353,14 @@ TEST_F(ConfigFiles, CancelledDialogsAndRefusedFilesSendNothing) {
          "Cannot open file " + folder.string() + ": Is a directory"},
         {Form1()->Load1, badPath, "Cannot import " + badPath + ": " + badText},
         {Form1()->Compare1, badPath, "Cannot compare with " + badPath + ": " + badText},
+        {Form1()->Load1, emptyPath,
+         "Cannot import " + emptyPath +
+             ": the file holds no configuration word. Nothing has been written to the sensor."},
+        {Form1()->Load1, cutPath,
+         "Cannot import " + cutPath + ": line 19 \"" + cutLine +
+             "\" is not an address and a value (aa:vvvv): the file ends inside this line, which "
+             "is shorter than aa:vvvv (the file looks cut short). Nothing has been written to "
+             "the sensor."},
     };
     for (const Case& c : cases) {
         sensor.ClearLog();
