@@ -1,6 +1,7 @@
 #include "cli/CliSupport.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 #ifdef _WIN32
@@ -19,57 +20,44 @@ bool IsTerminal(int fd) {
 #endif
 }
 
+namespace {
+
+std::string Dump(const nlohmann::ordered_json& json) {
+    return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+} // namespace
+
 std::string JsonEscape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += ch; // UTF-8 passes through
-            }
-        }
-    }
-    return out;
+    const std::string quoted = Dump(nlohmann::ordered_json(text));
+    return quoted.substr(1, quoted.size() - 2);
 }
 
 Record& Record::Add(const std::string& key, const std::string& value) {
-    m_fields.push_back({key, value, true});
+    m_fields.push_back({key, value, value});
     return *this;
 }
 
 Record& Record::Add(const std::string& key, long long value) {
-    m_fields.push_back({key, std::to_string(value), false});
+    m_fields.push_back({key, std::to_string(value), value});
     return *this;
 }
 
 Record& Record::Add(const std::string& key, bool value) {
-    m_fields.push_back({key, value ? "true" : "false", false});
+    m_fields.push_back({key, value ? "true" : "false", value});
     return *this;
 }
 
-Record& Record::AddJson(const std::string& key, const std::string& json) {
-    m_fields.push_back({key, json, false});
+Record& Record::AddTenths(const std::string& key, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    m_fields.push_back({key, text, std::strtod(text, nullptr)});
+    return *this;
+}
+
+Record& Record::AddList(const std::string& key, const std::vector<long long>& values) {
+    const nlohmann::ordered_json list(values);
+    m_fields.push_back({key, Dump(list), list});
     return *this;
 }
 
@@ -79,30 +67,18 @@ std::string Record::Text() const {
         if (!out.empty()) {
             out += ' ';
         }
-        const bool blank = f.value.empty() || f.value.find(' ') != std::string::npos;
-        out += f.key + "=" + (blank ? "\"" + f.value + "\"" : f.value);
+        const bool blank = f.text.empty() || f.text.find(' ') != std::string::npos;
+        out += f.key + "=" + (blank ? "\"" + f.text + "\"" : f.text);
     }
     return out;
 }
 
 std::string Record::Json() const {
-    std::string out = "{";
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const Field& f : m_fields) {
-        if (out.size() > 1) {
-            out += ',';
-        }
-        out += '"';
-        out += JsonEscape(f.key);
-        out += "\":";
-        if (f.quoted) {
-            out += '"';
-            out += JsonEscape(f.value);
-            out += '"';
-        } else {
-            out += f.value;
-        }
+        object[f.key] = f.json;
     }
-    return out + "}";
+    return Dump(object);
 }
 
 void Printer::Result(const Record& record) {

@@ -8,6 +8,8 @@
 #include "serial/SensorLink.h"
 
 #include <mutex>
+
+#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,19 +27,22 @@ inline constexpr int kExitNoSensor = 3; // no sensor found
 // device too, so there a console is asked for instead.
 bool IsTerminal(int fd);
 
-// The text between the quotes of a JSON string.
+// The text between the quotes of a JSON string; bytes that are not UTF-8 become U+FFFD.
 std::string JsonEscape(const std::string& text);
 
 // One result: named fields in order. Text: "key=value" pairs (or the bare values of a
-// one-field record); JSON: one object.
+// one-field record); JSON: one object, written by nlohmann::json, so that every line parses
+// (text that is not UTF-8, such as a file name, has its stray bytes replaced by U+FFFD).
 class Record {
 public:
     Record& Add(const std::string& key, const std::string& value);
     Record& Add(const std::string& key, const char* value) { return Add(key, std::string(value)); }
     Record& Add(const std::string& key, long long value);
     Record& Add(const std::string& key, bool value);
-    // A value that is JSON already (an array); its text form is the same text.
-    Record& AddJson(const std::string& key, const std::string& json);
+    // A number with one decimal (seconds): "12.3" in the text, 12.3 in JSON.
+    Record& AddTenths(const std::string& key, double value);
+    // A list of whole numbers: "[1,2,3]" in the text and in JSON.
+    Record& AddList(const std::string& key, const std::vector<long long>& values);
     std::string Text() const;
     std::string Json() const;
     bool Empty() const { return m_fields.empty(); }
@@ -45,8 +50,8 @@ public:
 private:
     struct Field {
         std::string key;
-        std::string value;
-        bool quoted;
+        std::string text;
+        nlohmann::ordered_json json;
     };
     std::vector<Field> m_fields;
 };

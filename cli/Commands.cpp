@@ -31,13 +31,6 @@ std::string Hex(unsigned value, int digits) {
     return text;
 }
 
-// Seconds since the start, to a tenth: a JSON number and a CSV field.
-std::string Seconds(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", seconds);
-    return text;
-}
-
 std::string FirmwareText(const PortTable& ports) {
     char text[32];
     std::snprintf(text, sizeof text, "%u.%03u", ports.firmwareNumber, ports.firmwareRevision);
@@ -415,13 +408,15 @@ int RunParams(Session& s, const std::vector<std::string>&) {
         }
         const bool settable = !rows.empty() && rows.front()->setButton &&
                               rows.front()->followUp != FollowUp::FeatureSet;
-        Record r = s.Result();
+        Record r = s.featuresOk ? s.Result() : Record(); // no port without a sensor
         r.Add("name", name.name)
             .Add("page", Pages()[static_cast<std::size_t>(page)].caption)
             .Add("address", address)
-            .Add("unit", UnitText(name.unit, s.featureWord))
-            .Add("offered", OfferedBy(name, s.featureWord))
-            .Add("settable", settable);
+            .Add("unit", UnitText(name.unit, s.featureWord));
+        if (s.featuresOk) {
+            r.Add("offered", OfferedBy(name, s.featureWord));
+        }
+        r.Add("settable", settable);
         s.printer.Result(r);
     }
     return kExitOk;
@@ -679,10 +674,15 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
                 failures = 0;
                 const std::string line = RawFileRecord(seconds, record).substr(1);
                 if (s.printer.Json()) {
-                    s.printer.Result(
-                        s.Result()
-                            .AddJson("seconds", Seconds(seconds))
-                            .AddJson("raw", "[" + line.substr(line.find(',') + 1) + "]"));
+                    // The CSV line's numbers after the seconds, and its hexadecimal status.
+                    std::vector<long long> values;
+                    for (std::size_t i = 0; i + 1 < record.fields.size(); ++i) {
+                        values.push_back(static_cast<int>(record.fields[i]));
+                    }
+                    s.printer.Result(s.Result()
+                                         .AddTenths("seconds", seconds)
+                                         .AddList("raw", values)
+                                         .Add("status", Hex(record[RawDataRecord::Status], 2)));
                 } else {
                     s.printer.Line((s.tagged ? s.Label() + "," : "") + line);
                 }
@@ -706,7 +706,7 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
                               st.status);
                 if (s.printer.Json()) {
                     s.printer.Result(s.Result()
-                                         .AddJson("seconds", Seconds(seconds))
+                                         .AddTenths("seconds", seconds)
                                          .Add("coarse", static_cast<long long>(st.coarse))
                                          .Add("fine", static_cast<long long>(st.fine))
                                          .Add("oil", static_cast<long long>(OilStatusShown(st.oil)))

@@ -16,6 +16,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -238,13 +239,24 @@ int RunChosen(Printer& printer, const CommandSpec& command, const std::vector<st
         printer.Message(kInterruptedMessage);
         return kExitNoSensor;
     }
+    // The parameter map needs no sensor: without one it is listed all the same.
+    const bool mapOnly = std::string_view(command.name) == "params";
     if (outcome != StartupSearch::Outcome::Chosen) {
+        if (mapOnly) {
+            printer.Message("quellon-cli: no sensor found: what a sensor offers is not shown");
+            return command.run(s, args);
+        }
         printer.Message("quellon-cli: no sensor found\n" + search.SkippedDetails());
         return kExitNoSensor;
     }
     const bool anyAnswered = std::any_of(search.Opened().begin(), search.Opened().end(),
                                          [](const OpenedPort& p) { return p.answered; });
     if (!ConnectChosenSensor(s.exchange, {}, [&s] { s.FeaturesRead(); })) {
+        if (mapOnly) {
+            s.Tell("the sensor on " + s.Label() + " did not answer: what it offers is not shown");
+            s.featuresOk = false;
+            return command.run(s, args);
+        }
         if (!anyAnswered) {
             printer.Message("quellon-cli: no sensor found: nothing answered on " + s.Label());
             return kExitNoSensor;

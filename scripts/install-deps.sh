@@ -17,7 +17,8 @@
 set -euo pipefail
 
 # The build and the tests: compilers (the sanitizer runtimes come with gcc), CMake, Ninja,
-# Qt 6 Widgets and Charts (Qt Charts' CMake package needs Qt6OpenGL's, which only
+# Qt 6 Widgets and Charts, nlohmann-json (the JSON that quellon-cli writes; header-only, so
+# the Windows build takes it too) (Qt Charts' CMake package needs Qt6OpenGL's, which only
 # libqt6opengl6-dev has), GoogleTest, and for the package test dpkg-shlibdeps (dpkg-dev)
 # and file, which CPack's DEB generator runs, with lintian and appstreamcli, which check
 # the package and its metainfo; ser2net, the serial device server that the
@@ -25,7 +26,7 @@ set -euo pipefail
 # namespace of the test's own cuts such a link without a word.
 base=(
     build-essential cmake ninja-build
-    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev
     dpkg-dev file
     lintian appstream

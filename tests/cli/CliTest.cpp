@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -116,6 +117,16 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
          {R"({"port":"COM5","name":"can-source-address","page":"PGN/ID","address":"0x00b8","unit":"hex","offered":false,"settable":true})",
           R"({"port":"COM5","name":"full-scale-level","page":"Analog Output","address":"0x0010","unit":"mA","offered":true,"settable":true})",
           R"("name":"run-time","page":"Log","address":"0x0060","unit":"h:m","offered":true,"settable":false})"}},
+        {"params without a sensor: the whole map, without what a sensor offers",
+         {"--no-default-ports", "--json", "params"},
+         {},
+         0,
+         {R"({"name":"oil-upper-threshold","page":"Oil","address":"0x0026","unit":"","settable":true})",
+          R"("name":"run-time","page":"Log","address":"0x0060","unit":"h:m","settable":false})"},
+         "quellon-cli: no sensor found: what a sensor offers is not shown",
+         {},
+         "",
+         false},
         {"monitor: the live poll as CSV",
          {"monitor", "--seconds", "2"},
          [](Sensor& s, const std::string&) {
@@ -140,6 +151,16 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
          {"Seconds,Coarse(%),Fine(%),Dielectric,RawInt", ",400,"},
          "",
          [](Sensor& s, const std::string&) { EXPECT_EQ(Count(TextFrames(s), "a"), 2); }},
+        {"--json monitor --raw: numbers JSON takes, the status as text",
+         {"--json", "monitor", "--raw", "--seconds", "2"},
+         [](Sensor& s, const std::string&) { s.PinLive(sim::Field::IntC, 0x190); },
+         0,
+         {R"("raw":[)", R"(,400,)", R"(],"status":"00"})"}},
+        {"--json export to a name that is not UTF-8",
+         {"--json", "export", "bad\xff-name"},
+         {},
+         0,
+         {"\"file\":\"bad\xef\xbf\xbd-name.dsc\",\"words\":38"}},
         {"export",
          {"export", "out"},
          {},
@@ -295,6 +316,12 @@ TEST(Cli, EveryCommandAgainstTheVirtualSensor) {
             EXPECT_NE(run.out.find(o), std::string::npos) << o << "\nin:\n" << run.out << run.err;
         }
         EXPECT_NE(run.err.find(c.err), std::string::npos) << c.err << "\nin:\n" << run.err;
+        if (std::find(c.args.begin(), c.args.end(), "--json") != c.args.end()) {
+            std::istringstream lines(run.out);
+            for (std::string line; std::getline(lines, line);) {
+                EXPECT_TRUE(nlohmann::json::accept(line)) << "not JSON: " << line;
+            }
+        }
         if (c.status == 2 && c.out.empty()) {
             EXPECT_EQ(run.out, "") << "no result line for what was refused";
         }
