@@ -178,31 +178,20 @@ bool ParseHex(const char* p, const char* end, double& value) {
     return true;
 }
 
-// A field's text as the plotted value.
-bool FieldValue(ColumnValue kind, const char* begin, const char* end, double& value) {
-    if (kind == ColumnValue::Hex) {
-        return ParseHex(begin, end, value);
-    }
-    if (!ParseDecimal(begin, end, value)) {
-        return false;
-    }
+// The reporting window's conversion of a field's number.
+double Converted(ColumnValue kind, double value) {
     switch (kind) {
     case ColumnValue::Oil:
-        value =
-            std::floor(static_cast<double>(static_cast<float>(value) * 1000.0f * 0.0009765625f));
-        break;
+        return std::floor(static_cast<double>(static_cast<float>(value) * 1000.0f * 0.0009765625f));
     case ColumnValue::Sixteenths:
-        value = static_cast<double>(static_cast<float>(Signed16(static_cast<std::uint32_t>(
-                                        static_cast<std::int64_t>(value)))) *
-                                    0.0625f);
-        break;
+        return static_cast<double>(static_cast<float>(Signed16(static_cast<std::uint32_t>(
+                                       static_cast<std::int64_t>(value)))) *
+                                   0.0625f);
     case ColumnValue::Signed16:
-        value = Signed16(static_cast<std::uint32_t>(static_cast<std::int64_t>(value)));
-        break;
+        return Signed16(static_cast<std::uint32_t>(static_cast<std::int64_t>(value)));
     default:
-        break;
+        return value;
     }
-    return true;
 }
 
 std::string LineText(const char* begin, const char* end) {
@@ -399,63 +388,91 @@ void LogParser::Bad(const std::string& reason) {
 }
 
 void LogParser::Row(const char* begin, const char* end) {
+    // One pass over the line: most fields are plain decimal integers, read in place; anything
+    // else (a fraction, spaces) goes through ParseDecimal.
     const char* p = begin;
-    auto next = [&p, end]() {
-        const char* f = p;
+    const auto fieldEnd = [end](const char* from) {
         const char* c =
-            static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
-        p = c ? c + 1 : end + 1;
-        return std::pair<const char*, const char*>(f, c ? c : end);
+            static_cast<const char*>(std::memchr(from, ',', static_cast<std::size_t>(end - from)));
+        return c ? c : end;
     };
     const char* portBegin = nullptr;
     const char* portEnd = nullptr;
     if (m_out.tagged) {
-        auto [b, e] = next();
-        if (p > end || b == e) {
+        portBegin = p;
+        portEnd = fieldEnd(p);
+        if (portEnd == end || portEnd == portBegin) {
             Bad("no port: \"" + LineText(begin, end) + "\"");
             return;
         }
-        portBegin = b;
-        portEnd = e;
+        p = portEnd + 1;
     }
     double time = 0;
     {
-        auto [b, e] = next();
-        if (!ParseDecimal(b, e, time)) {
+        const char* e = fieldEnd(p);
+        if (!ParseDecimal(p, e, time)) {
             Bad("no time: \"" + LineText(begin, end) + "\"");
             return;
         }
+        p = e;
     }
     std::size_t out = 0;
     std::size_t empty = 0;
-    std::size_t i = 0;
-    for (; i < m_fields.size() && p <= end; ++i) {
-        auto [b, e] = next();
-        if (m_fields[i] == ColumnValue::Text) {
-            continue;
-        }
-        if (b == e) {
-            ++empty;
-            ++out;
-            continue;
-        }
-        double v = 0;
-        if (!FieldValue(m_fields[i], b, e, v)) {
-            Bad("column " + std::to_string(i + 2 + (m_out.tagged ? 1 : 0)) +
-                " is not a number: \"" + LineText(begin, end) + "\"");
+    const std::size_t fields = m_fields.size();
+    for (std::size_t i = 0; i < fields; ++i) {
+        if (p == end) {
+            // The reporting log's line for a sample without a good reply: the time,
+            // "Resistance", then ",,," or nothing.
+            if (m_out.format == LogFormat::ReportLog && empty == out) {
+                ++m_out.withoutReply;
+                return;
+            }
+            Bad("too few columns: \"" + LineText(begin, end) + "\"");
             return;
+        }
+        ++p; // the comma before the field
+        const ColumnValue kind = m_fields[i];
+        if (kind == ColumnValue::Text) {
+            p = fieldEnd(p);
+            continue;
+        }
+        const char* f = p;
+        double v = 0;
+        bool fast = false;
+        if (kind != ColumnValue::Hex) {
+            const bool negative = p < end && *p == '-';
+            p += negative ? 1 : 0;
+            const char* digits = p;
+            std::uint64_t n = 0;
+            while (p < end && static_cast<unsigned>(*p - '0') < 10u && p - digits < 18) {
+                n = n * 10 + static_cast<unsigned>(*p - '0');
+                ++p;
+            }
+            if (p != digits && (p == end || *p == ',')) {
+                v = negative ? -static_cast<double>(n) : static_cast<double>(n);
+                fast = true;
+            }
+        }
+        if (!fast) {
+            p = fieldEnd(f);
+            if (p == f) {
+                ++empty;
+                ++out;
+                continue;
+            }
+            if (!(kind == ColumnValue::Hex ? ParseHex(f, p, v) : ParseDecimal(f, p, v))) {
+                Bad("column " + std::to_string(i + 2 + (m_out.tagged ? 1 : 0)) +
+                    " is not a number: \"" + LineText(begin, end) + "\"");
+                return;
+            }
+        }
+        if (kind != ColumnValue::Plain && kind != ColumnValue::Hex) {
+            v = Converted(kind, v);
         }
         m_values[out++] = v;
     }
-    // The reporting log's line for a sample without a good reply: the time, "Resistance",
-    // then ",,," or nothing.
-    if (m_out.format == LogFormat::ReportLog && empty == out) {
-        ++m_out.withoutReply;
-        return;
-    }
-    if (i < m_fields.size() || p <= end) {
-        Bad((i < m_fields.size() ? "too few columns: \"" : "too many columns: \"") +
-            LineText(begin, end) + "\"");
+    if (p != end) {
+        Bad("too many columns: \"" + LineText(begin, end) + "\"");
         return;
     }
     if (empty > 0) {
