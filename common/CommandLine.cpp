@@ -133,7 +133,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
             }
             double seconds = 0;
             if (!ParseSeconds(v, seconds)) {
-                error = "bad value '" + v + "' for " + a + ": expected seconds";
+                error = "bad value '";
+                error += v;
+                error += "' for ";
+                error += a;
+                error += ": expected seconds";
                 return false;
             }
             (a == "--from" ? out.from : out.to) = seconds;

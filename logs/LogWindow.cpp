@@ -155,7 +155,8 @@ void LogWindow::CancelClick() {
     m_cancelFlag = true;
 }
 
-void LogWindow::Finished(std::shared_ptr<LoadedLog> log, int result, QString message, int slot) {
+void LogWindow::Finished(const std::shared_ptr<LoadedLog>& log, int result, const QString& message,
+                         int slot) {
     JoinWorker();
     m_progress->hide();
     m_cancel->hide();

@@ -39,7 +39,8 @@ signals:
 private:
     void CancelClick();
     void SavePictureClick();
-    void Finished(std::shared_ptr<LoadedLog> log, int result, QString message, int slot);
+    void Finished(const std::shared_ptr<LoadedLog>& log, int result, const QString& message,
+                  int slot);
     void ShowLogs();
     void JoinWorker();
 
