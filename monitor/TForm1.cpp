@@ -213,7 +213,7 @@ void TForm1::BuildMenu() {
     Sensor1->setObjectName("Sensor1");
     EEPROM1 = act(Sensor1, "EEPROM1", "&Configure", [this] { EEPROM1Click(); });
     Graphic1 = act(Sensor1, "Graphic1", "&Reporting", [this] { Graphic1Click(); });
-    act(Sensor1, "OpenLog1", "Open &Log...", [this] {
+    act(Sensor1, "OpenLog1", "Open Lo&g...", [this] {
         auto* logs = new LogWindow(*m_forms.Prompts);
         logs->setAttribute(Qt::WA_DeleteOnClose);
         logs->show();
