@@ -1,5 +1,6 @@
 // The Log window and quellon-configurator --plot-log: what is drawn of a million samples,
 // the exit status, and loading in the background with the bad lines named.
+#include "logs/LogFile.h"
 #include "logs/LogWindow.h"
 #include "reporting/RawData.h"
 #include "tests/support/CliRun.h"
@@ -191,6 +192,22 @@ TEST(LogWindow, LoadsInTheBackgroundCancelsAndNamesBadLines) {
     EXPECT_EQ(window.findChild<QListWidget*>()->count(), kRawFieldCount);
     EXPECT_EQ(window.Plot()->SeriesCount(), kRawFieldCount);
 
+    // A second log beside the first (a live-poll log), on the same time axis.
+    std::string monitor = std::string(kMonitorHeader) + "\n";
+    for (int i = 0; i < 5; ++i) {
+        monitor += std::to_string(i) + ".5,50,16,1000,23,02\n";
+    }
+    WriteTextFile(folder + "/after.csv", monitor);
+    done = false;
+    window.Open(QString::fromStdString(folder + "/after.csv"), 1);
+    ASSERT_TRUE(WaitFor(done, 30000));
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(window.Plot()->SeriesCount(), kRawFieldCount + 5);
+    EXPECT_EQ(window.Plot()->SeriesName(0), "A: Coarse %");
+    EXPECT_EQ(window.Plot()->SeriesName(kRawFieldCount), "B: Coarse %");
+    EXPECT_EQ(window.Plot()->TimeRange().lower, 0);
+    EXPECT_EQ(window.Plot()->TimeRange().upper, 9) << "both logs' whole time";
+
     // A file of another kind: the box says so and the plot keeps what it showed.
     WriteTextFile(folder + "/other.txt", "hello\n");
     prompts.Expect("Log",
@@ -202,5 +219,5 @@ TEST(LogWindow, LoadsInTheBackgroundCancelsAndNamesBadLines) {
     window.Open(QString::fromStdString(folder + "/other.txt"));
     ASSERT_TRUE(WaitFor(done, 30000));
     EXPECT_FALSE(ok);
-    EXPECT_EQ(window.Plot()->SeriesCount(), kRawFieldCount);
+    EXPECT_EQ(window.Plot()->SeriesCount(), kRawFieldCount + 5);
 }
