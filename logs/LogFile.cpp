@@ -142,7 +142,7 @@ bool ParseDecimal(const char* p, const char* end, double& value) {
     // Anything else (a fraction, an exponent, many digits): the library's reading.
     double v = 0;
     const auto r = std::from_chars(digits, end, v);
-    if (r.ec != std::errc() || r.ptr != end || digits == end) {
+    if (r.ec != std::errc() || r.ptr != end || digits == end || !std::isfinite(v)) {
         return false;
     }
     value = negative ? -v : v;
@@ -227,28 +227,40 @@ double LogData::LastTime() const {
 bool LogParser::Feed(const char* data, std::size_t size) {
     const char* end = data + size;
     const char* p = data;
-    if (!m_carry.empty()) {
-        const char* nl = static_cast<const char*>(std::memchr(p, '\n', size));
-        if (!nl) {
-            m_carry.append(p, end);
-            return !m_unknown;
-        }
-        m_carry.append(p, nl);
-        std::string line;
-        line.swap(m_carry);
-        if (!Line(line.data(), line.data() + line.size())) {
-            return false;
-        }
-        p = nl + 1;
-    }
     while (p < end) {
         const char* nl =
             static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        if (!nl) {
-            m_carry.assign(p, end);
-            break;
+        if (m_longLine) {
+            // The rest of a line too long to be one of ours: skipped up to its line feed.
+            if (!nl) {
+                return true;
+            }
+            EndLongLine();
+            p = nl + 1;
+            continue;
         }
-        if (!Line(p, nl)) {
+        const std::size_t length = static_cast<std::size_t>((nl ? nl : end) - p);
+        if (m_carry.size() + length > kLongestLine) {
+            m_carry.clear();
+            if (!m_haveHeader) {
+                m_unknown = true;
+                return false;
+            }
+            m_longLine = true;
+            continue;
+        }
+        if (!nl) {
+            m_carry.append(p, end);
+            return true;
+        }
+        if (!m_carry.empty()) {
+            m_carry.append(p, nl);
+            std::string line;
+            line.swap(m_carry);
+            if (!Line(line.data(), line.data() + line.size())) {
+                return false;
+            }
+        } else if (!Line(p, nl)) {
             return false;
         }
         p = nl + 1;
@@ -256,7 +268,16 @@ bool LogParser::Feed(const char* data, std::size_t size) {
     return true;
 }
 
+void LogParser::EndLongLine() {
+    m_longLine = false;
+    ++m_out.lines;
+    Bad("longer than " + std::to_string(kLongestLine) + " bytes");
+}
+
 bool LogParser::Finish(std::string& message) {
+    if (m_longLine) {
+        EndLongLine();
+    }
     if (!m_carry.empty()) {
         std::string line;
         line.swap(m_carry);

@@ -91,10 +91,15 @@ private:
     bool Header(const char* begin, const char* end);
     void Row(const char* begin, const char* end);
     void Bad(const std::string& reason);
+    void EndLongLine();
     LogSource& SourceOf(const char* begin, const char* end);
 
     LogData& m_out;
+    // No line of a log comes near this; a longer one is skipped (or, before the header,
+    // shows the file is of another kind) without being held.
+    static constexpr std::size_t kLongestLine = 1 << 16;
     std::string m_carry; // a line cut by the end of a piece
+    bool m_longLine = false;
     std::string m_header;
     bool m_haveHeader = false;
     bool m_unknown = false;

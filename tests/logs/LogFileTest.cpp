@@ -223,6 +223,8 @@ TEST(LogFile, GarbledLinesAreNamedAndSkippedAndNothingElseIsLost) {
         {"binary noise", std::string("\x01\xff\x7f,,\x80", 6), "no time"},
         {"an empty column", "5,1,2,3,4,5,6,7,8,9,10,11,12,13,,15,16,17,05", "empty column"},
         {"time going back", "1,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,05", "goes back"},
+        {"no number for the time", "nan,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,05", "no time"},
+        {"an endless line", std::string(200000, '7'), "longer than 65536 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,6 +284,8 @@ TEST(LogFile, EmptyFilesAndFilesOfAnotherKindGetAClearMessage) {
          "not a log of this program"},
         {"another program's CSV", "time,value\n1,2\n", LoadResult::OtherKind,
          "not a log of this program"},
+        {"a megabyte without a line feed", std::string(1 << 20, 'x'), LoadResult::OtherKind,
+         "not a log"},
         {"binary",
          std::string("\x7f"
                      "ELF\x02\x01\x01\0\0\0",
