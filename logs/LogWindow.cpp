@@ -127,7 +127,8 @@ void LogWindow::Open(const QString& path, int slot) {
     m_open->setEnabled(false);
     m_openSecond->setEnabled(false);
     const std::string file = path.toStdString();
-    m_worker = std::thread([this, file, slot] {
+    const int generation = ++m_generation; // a stopped load's report comes too late
+    m_worker = std::thread([this, file, slot, generation] {
         auto log = std::make_shared<LoadedLog>();
         std::string message;
         LoadEnvironment env;
@@ -144,8 +145,10 @@ void LogWindow::Open(const QString& path, int slot) {
         const LoadResult r = LoadWithSummaries(file, *log, message, env);
         QMetaObject::invokeMethod(
             this,
-            [this, log, r, message, slot] {
-                Finished(log, static_cast<int>(r), QString::fromStdString(message), slot);
+            [this, log, r, message, slot, generation] {
+                if (generation == m_generation) {
+                    Finished(log, static_cast<int>(r), QString::fromStdString(message), slot);
+                }
             },
             Qt::QueuedConnection);
     });

@@ -56,6 +56,7 @@ private:
     std::shared_ptr<const LoadedLog> m_logs[2];
     std::thread m_worker;
     std::atomic<bool> m_cancelFlag{false};
+    int m_generation = 0; // of the latest load, touched on the GUI thread only
 };
 
 // --plot-log: loads `path`, shows the times from .. to (NaN: the whole log) and writes the

@@ -179,9 +179,16 @@ TEST(LogWindow, LoadsInTheBackgroundCancelsAndNamesBadLines) {
     EXPECT_FALSE(ok);
     EXPECT_EQ(window.Messages(), "Loading cancelled.");
 
+    // A load that replaces one still running: only the second one reports.
     done = false;
+    int reports = 0;
+    const auto counter = QObject::connect(&window, &LogWindow::Loaded, [&reports] { ++reports; });
+    window.Open(QString::fromStdString(MillionRowLog()));
     window.Open(QString::fromStdString(folder + "/garbled.csv"));
     ASSERT_TRUE(WaitFor(done, 30000));
+    QApplication::processEvents();
+    EXPECT_EQ(reports, 1);
+    QObject::disconnect(counter);
     EXPECT_TRUE(ok);
     EXPECT_FALSE(cancel->isVisible());
     EXPECT_NE(window.Messages().toStdString().find("9 samples"), std::string::npos)
