@@ -563,7 +563,8 @@ LoadResult LoadLog(const std::string& path, LogData& out, std::string& message,
         }
         done += n;
         if (env.progress && size > 0) {
-            env.progress(static_cast<double>(done) / static_cast<double>(size));
+            // A file that grows while it is read (a log still being written) ends at 1.
+            env.progress(std::min(1.0, static_cast<double>(done) / static_cast<double>(size)));
         }
     }
     if (!parser.Finish(message)) {
