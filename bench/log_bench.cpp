@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -145,6 +146,12 @@ void Shots(const std::string& dir) {
     bench::Pump(300);
     w.grab().save(QString::fromStdString(dir + "/log-day.png"));
     w.Plot()->ShowTimes(spike - 300, spike + 300);
+    bench::Pump(300);
+    // The cursor on the spike: the mouse over the middle of the plot.
+    const QPointF at(w.Plot()->width() / 2.0 + 35, w.Plot()->height() / 3.0);
+    QMouseEvent move(QEvent::MouseMove, at, w.Plot()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(w.Plot(), &move);
     bench::Pump(300);
     w.grab().save(QString::fromStdString(dir + "/log-spike.png"));
     std::printf("log_bench: %s/log-day.png and %s/log-spike.png\n", dir.c_str(), dir.c_str());
