@@ -77,13 +77,13 @@ LogPlot::LogPlot(QWidget* parent) : QCustomPlot(parent) {
     }
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
     setSelectionRectMode(QCP::srmNone);
-    // A plain drag pans; with Shift held it draws the rectangle to zoom into.
+    // A plain drag pans; with Shift held it draws the rectangle to zoom into. That panel's
+    // values then keep the rectangle's range (until "Fit") instead of following the data.
     connect(this, &QCustomPlot::mousePress, this, [this](QMouseEvent* e) {
-        setSelectionRectMode(e->modifiers() & Qt::ShiftModifier ? QCP::srmZoom : QCP::srmNone);
-    });
-    connect(selectionRect(), &QCPSelectionRect::accepted, this, [this](const QRect& r) {
-        for (int g = 0; g < kSeriesGroupCount; ++g) {
-            if (m_panels[g]->rect().intersects(r)) {
+        const bool rectangle = (e->modifiers() & Qt::ShiftModifier) != 0;
+        setSelectionRectMode(rectangle ? QCP::srmZoom : QCP::srmNone);
+        for (int g = 0; rectangle && g < kSeriesGroupCount; ++g) {
+            if (m_panels[g]->rect().contains(e->pos())) {
                 m_valuesZoomed[g] = true;
             }
         }

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -214,6 +215,29 @@ TEST(LogWindow, LoadsInTheBackgroundCancelsAndNamesBadLines) {
     EXPECT_EQ(window.Plot()->SeriesName(kRawFieldCount), "B: Coarse %");
     EXPECT_EQ(window.Plot()->TimeRange().lower, 0);
     EXPECT_EQ(window.Plot()->TimeRange().upper, 9) << "both logs' whole time";
+
+    // Shift and a drag zoom into a rectangle: the time of every panel, and the values of
+    // the panel it was drawn in, which then stay as drawn.
+    LogPlot* plot = window.Plot();
+    plot->replot(QCustomPlot::rpImmediateRefresh);
+    QCPAxisRect* top = plot->axisRects().at(0);
+    const QCPRange values = top->axis(QCPAxis::atLeft)->range();
+    const QRect r = top->rect();
+    const QPointF from(r.left() + r.width() / 4.0, r.top() + r.height() / 4.0);
+    const QPointF to(r.left() + r.width() / 2.0, r.top() + r.height() / 2.0);
+    const auto send = [plot](QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
+        QMouseEvent e(type, at, plot->mapToGlobal(at), Qt::LeftButton, buttons, Qt::ShiftModifier);
+        QApplication::sendEvent(plot, &e);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    send(QEvent::MouseMove, to, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, to, Qt::NoButton);
+    QApplication::processEvents();
+    EXPECT_NEAR(plot->TimeRange().size(), 9.0 / 4, 0.2);
+    EXPECT_EQ(plot->axisRects().at(3)->axis(QCPAxis::atBottom)->range(), plot->TimeRange());
+    EXPECT_NEAR(top->axis(QCPAxis::atLeft)->range().size(), values.size() / 4, 2);
+    plot->Fit();
+    EXPECT_EQ(top->axis(QCPAxis::atLeft)->range(), values);
 
     // A file of another kind: the box says so and the plot keeps what it showed.
     WriteTextFile(folder + "/other.txt", "hello\n");
