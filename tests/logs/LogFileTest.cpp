@@ -47,7 +47,7 @@ RawDataRecord Record(std::uint32_t coarse) {
 std::string WriteReportingFiles(const std::string& folder, bool log, int samples) {
     RawDataFiles files;
     std::string reason;
-    const std::string path = folder + (log ? "/my.log" : "/rawdata.csv");
+    std::string path = folder + (log ? "/my.log" : "/rawdata.csv");
     if (log) {
         EXPECT_TRUE(files.OpenLog(path, reason)) << reason;
     } else {
@@ -94,7 +94,7 @@ std::string WriteMonitorLog(const std::string& folder, bool raw, int sensorCount
     args.insert(args.end(), {"--seconds", raw ? "4" : "2"});
     const CliRun run = RunCli(QUELLON_CLI_PATH, args, folder);
     EXPECT_EQ(run.status, 0) << run.err;
-    const std::string path = folder + "/monitor.csv";
+    std::string path = folder + "/monitor.csv";
     EXPECT_TRUE(WriteTextFile(path, run.out));
     return path;
 }
@@ -289,7 +289,7 @@ TEST(LogFile, EmptyFilesAndFilesOfAnotherKindGetAClearMessage) {
         {"binary",
          std::string("\x7f"
                      "ELF\x02\x01\x01\0\0\0",
-                     11),
+                     10),
          LoadResult::OtherKind, "not a log"},
     };
     const std::string folder = Folder("empty");

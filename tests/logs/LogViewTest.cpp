@@ -35,7 +35,7 @@ std::string Folder(const std::string& name) {
 // A raw data file of a million samples, coarse 10 % throughout but for one sample of 90 %.
 const std::string& MillionRowLog() {
     static const std::string path = [] {
-        const std::string p = Folder("million") + "/rawdata.csv";
+        std::string p = Folder("million") + "/rawdata.csv";
         std::ofstream out(p, std::ios::binary);
         out << RawFileHeader();
         RawDataRecord r;
