@@ -2,10 +2,12 @@
 #include "app/Application.h"
 #include "common/CommandLine.h"
 #include "common/QtUserPrompts.h"
+#include "logs/LogWindow.h"
 #include "serial/Discovery.h"
 
 #include <QApplication>
 
+#include <cmath>
 #include <cstdio>
 #include <exception>
 
@@ -53,7 +55,30 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (!options.plotLog.empty()) {
+        // The picture without a window: a report script or a test makes it with no display.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        QString message;
+        const int status = quellon::PlotLogToFile(
+            QString::fromStdString(options.plotLog), QString::fromStdString(options.plotOut),
+            options.hasFrom ? options.from : NAN, options.hasTo ? options.to : NAN, message);
+        if (!message.isEmpty()) {
+            std::fprintf(stderr, "quellon-configurator: %s\n", message.toLocal8Bit().constData());
+        }
+        return status;
+    }
+
     GuardedApplication app(argc, argv);
+    if (!options.openLog.empty()) {
+        // Looking at a log needs no sensor: the Log window alone, no search of the ports.
+        quellon::QtUserPrompts logPrompts;
+        auto* window = new quellon::LogWindow(logPrompts);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+        window->Open(QString::fromStdString(options.openLog));
+        return QApplication::exec();
+    }
     QApplication::setQuitOnLastWindowClosed(false);
     quellon::QtUserPrompts prompts;
     app.prompts = &prompts;

@@ -5,6 +5,7 @@
 #include "config/ParameterNames.h"
 #include "dialogs/ServiceDialogs.h"
 #include "firmware/Upgrade.h"
+#include "logs/LogFile.h"
 #include "monitor/LiveStatus.h"
 #include "reporting/RawData.h"
 #include "serial/PortRecovery.h"
@@ -606,8 +607,7 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
         return std::chrono::duration<double>(Clock::now() - start).count();
     };
     if (!s.printer.Json()) {
-        std::string header = o.raw ? RawFileHeader().substr(1)
-                                   : "Seconds,Coarse(%),Fine(%),Oil Status,Temperature,Status";
+        std::string header = o.raw ? RawFileHeader().substr(1) : std::string(kMonitorHeader);
         s.printer.Line((s.tagged ? "Port," : "") + header);
     }
     // The live poll's timer first fires 200 ms after it is started, then every 500 ms; the

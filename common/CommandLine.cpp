@@ -3,6 +3,8 @@
 #include "serial/NetworkPort.h"
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 
 namespace quellon {
 
@@ -34,6 +36,49 @@ bool OneOf(const std::string& v, std::initializer_list<const char*> allowed) {
         }
     }
     return false;
+}
+
+// Seconds as a finite number, the whole text.
+bool ParseSeconds(const std::string& text, double& value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+bool EndsWith(const std::string& text, const char* tail) {
+    const std::string t(tail);
+    return text.size() > t.size() && text.compare(text.size() - t.size(), t.size(), t) == 0;
+}
+
+// What --plot-log needs and what only it may take.
+bool CheckPlotOptions(const CommandLine& out, std::string& error) {
+    if (out.plotLog.empty()) {
+        if (!out.plotOut.empty() || out.hasFrom || out.hasTo) {
+            error = "--out, --from and --to go with --plot-log";
+            return false;
+        }
+        return true;
+    }
+    if (out.plotOut.empty()) {
+        error = "--plot-log needs --out FILE.png or FILE.svg";
+        return false;
+    }
+    if (!EndsWith(out.plotOut, ".png") && !EndsWith(out.plotOut, ".svg")) {
+        error = "bad --out '" + out.plotOut + "': the picture's name must end in .png or .svg";
+        return false;
+    }
+    if (out.hasFrom && out.hasTo && !(out.from < out.to)) {
+        error = "--from must be before --to";
+        return false;
+    }
+    if (!out.openLog.empty()) {
+        error = "--open-log and --plot-log cannot go together";
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -73,6 +118,30 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
             out.simulate = true;
         } else if (a == "--service") {
             out.service = true;
+        } else if (a == "--open-log" || a == "--plot-log" || a == "--out") {
+            if (!value(v)) {
+                return false;
+            }
+            if (v.empty()) {
+                error = a + " needs a file name";
+                return false;
+            }
+            (a == "--open-log" ? out.openLog : a == "--plot-log" ? out.plotLog : out.plotOut) = v;
+        } else if (a == "--from" || a == "--to") {
+            if (!value(v)) {
+                return false;
+            }
+            double seconds = 0;
+            if (!ParseSeconds(v, seconds)) {
+                error = "bad value '";
+                error += v;
+                error += "' for ";
+                error += a;
+                error += ": expected seconds";
+                return false;
+            }
+            (a == "--from" ? out.from : out.to) = seconds;
+            (a == "--from" ? out.hasFrom : out.hasTo) = true;
         } else if (a == "--help" || a == "-h") {
             out.help = true;
         } else if (a == "--version") {
@@ -99,7 +168,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
             return false;
         }
     }
-    return true;
+    return CheckPlotOptions(out, error);
 }
 
 std::string UsageText(const std::string& program) {
@@ -118,6 +187,12 @@ std::string UsageText(const std::string& program) {
            "  --service            service mode: shows the calibration, engineering,\n"
            "                       bootloader, reporting and table facilities that the\n"
            "                       delivered windows hide\n"
+           "  --open-log FILE      open the Log window with the recorded log FILE (no\n"
+           "                       sensor search)\n"
+           "  --plot-log LOG --out FILE.png|FILE.svg [--from S] [--to S]\n"
+           "                       write the Log window's picture of LOG (seconds S to S)\n"
+           "                       without showing a window; exit status 2 when LOG cannot\n"
+           "                       be read\n"
            "  --help               this text\n"
            "  --version            the configurator's version\n\n"
            "Default ports on Linux: COM1-32 /dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31,\n"

@@ -16,6 +16,13 @@ struct CommandLine {
     std::string simModel = "5630";     // --sim-model 5630|5630i
     std::string simOutput = "current"; // --sim-output current|voltage|can
     std::string simThird = "oil";      // --sim-third oil|temperature
+    std::string openLog;               // --open-log FILE: the Log window with FILE
+    std::string plotLog;               // --plot-log LOG: the picture of LOG, no window
+    std::string plotOut;               // --out FILE.png|FILE.svg, with --plot-log
+    bool hasFrom = false;              // --from S, with --plot-log
+    bool hasTo = false;                // --to S, with --plot-log
+    double from = 0;
+    double to = 0;
 };
 
 // Parses the arguments after the program name. On a bad argument returns false and puts a

@@ -34,6 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
             }
         }
+        // A picture without a name, or a time range that ends before it starts.
+        if (!line.plotLog.empty() &&
+            (line.plotOut.size() < 5 || (line.hasFrom && line.hasTo && !(line.from < line.to)))) {
+            std::abort();
+        }
     }
     return 0;
 }

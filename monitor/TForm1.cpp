@@ -10,6 +10,7 @@
 #include "dialogs/TForm5.h"
 #include "dialogs/TForm6.h"
 #include "dialogs/TForm7.h"
+#include "logs/LogWindow.h"
 #include "monitor/LiveStatus.h"
 #include "reporting/TForm4.h"
 #include "serial/TForm3.h"
@@ -213,6 +214,12 @@ void TForm1::BuildMenu() {
     Sensor1->setObjectName("Sensor1");
     EEPROM1 = act(Sensor1, "EEPROM1", "&Configure", [this] { EEPROM1Click(); });
     Graphic1 = act(Sensor1, "Graphic1", "&Reporting", [this] { Graphic1Click(); });
+    act(Sensor1, "OpenLog1", "Open Lo&g...", [this] {
+        auto* logs = new LogWindow(*m_forms.Prompts);
+        logs->setAttribute(Qt::WA_DeleteOnClose);
+        logs->show();
+        logs->OpenClick();
+    });
     Calibrate2 = act(Sensor1, "Calibrate2", "&Debris Calibration", [this] { Calibrate2Click(); });
     InlineCalibration1 = act(Sensor1, "InlineCalibration1", "&Zero Calibration",
                              [this] { InlineCalibration1Click(); });

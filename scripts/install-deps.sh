@@ -23,10 +23,12 @@ set -euo pipefail
 # and file, which CPack's DEB generator runs, with lintian and appstreamcli, which check
 # the package and its metainfo; ser2net, the serial device server that the
 # network port tests start on 127.0.0.1 themselves, and nftables, whose rule in a network
-# namespace of the test's own cuts such a link without a word.
+# namespace of the test's own cuts such a link without a word. QCustomPlot (its Qt 6 build)
+# draws the Log window's plots, and Qt SVG writes them as SVG pictures.
 base=(
     build-essential cmake ninja-build
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev nlohmann-json3-dev
+    libqcustomplot-dev qt6-svg-dev
     libgtest-dev libgmock-dev
     dpkg-dev file
     lintian appstream

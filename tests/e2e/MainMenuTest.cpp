@@ -153,9 +153,10 @@ TEST_F(MainMenu, ClosingWithNoPortChosenSendsNothing) {
 
 TEST_F(MainMenu, DeliveredMenuShowsOnlyTheUserEntries) {
     Start();
-    EXPECT_EQ(Entries(Form1()->Sensor1),
-              (QStringList{"Configure", "Brightness", "Import", "Compare with File...", "Export",
-                           "Restore Factory Defaults", "Reconnect", "Exit"}));
+    EXPECT_EQ(
+        Entries(Form1()->Sensor1),
+        (QStringList{"Configure", "Open Log...", "Brightness", "Import", "Compare with File...",
+                     "Export", "Restore Factory Defaults", "Reconnect", "Exit"}));
     EXPECT_FALSE(Form1()->Bootloader1->menuAction()->isVisible());
     EXPECT_FALSE(Form1()->Graphic1->isVisible()) << "features always hide Reporting";
     EXPECT_EQ(Entries(Form1()->Help1), (QStringList{"Sensor Upgrade", "About"}));

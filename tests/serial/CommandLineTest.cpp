@@ -17,14 +17,39 @@ TEST(CommandLine, GoodArguments) {
     EXPECT_FALSE(c.simulate);
     EXPECT_EQ(c.ports.at(5), "/tmp/a");
     EXPECT_EQ(c.ports.at(17), "/dev/pts/3");
+
+    CommandLine plot;
+    ASSERT_TRUE(ParseCommandLine(
+        {"--plot-log", "rawdata.csv", "--out", "week.svg", "--from", "3600", "--to", "7200.5"},
+        plot, error))
+        << error;
+    EXPECT_EQ(plot.plotLog, "rawdata.csv");
+    EXPECT_EQ(plot.plotOut, "week.svg");
+    EXPECT_TRUE(plot.hasFrom && plot.hasTo);
+    EXPECT_EQ(plot.from, 3600);
+    EXPECT_EQ(plot.to, 7200.5);
 }
 
 TEST(CommandLine, BadArgumentsGiveOneLineErrors) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--port"},           {"--port", "COM0=/x"},   {"--port", "COM100=/x"},
-        {"--port", "COM5"},   {"--port", "COM5="},     {"--port", "5=/x"},
-        {"--frobnicate"},     {"--sim-model", "9999"}, {"--sim-output"},
-        {"--port", "COMx=/x"}};
+        {"--port"},
+        {"--port", "COM0=/x"},
+        {"--port", "COM100=/x"},
+        {"--port", "COM5"},
+        {"--port", "COM5="},
+        {"--port", "5=/x"},
+        {"--frobnicate"},
+        {"--sim-model", "9999"},
+        {"--sim-output"},
+        {"--port", "COMx=/x"},
+        {"--plot-log", "a.csv"},
+        {"--plot-log", "a.csv", "--out", "a.jpg"},
+        {"--out", "a.png"},
+        {"--plot-log", "a.csv", "--out", "a.png", "--from", "5", "--to", "2"},
+        {"--plot-log", "a.csv", "--out", "a.png", "--from", "1e999"},
+        {"--plot-log", "a.csv", "--out", "a.png", "--to", "12s"},
+        {"--open-log", "a.csv", "--plot-log", "a.csv", "--out", "a.png"},
+        {"--open-log"}};
     for (const auto& args : bad) {
         CommandLine c;
         std::string error;
