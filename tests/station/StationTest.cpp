@@ -341,3 +341,55 @@ TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
     }
     std::filesystem::remove_all(folder);
 }
+
+// A job that cannot run is refused with its reason before any port is opened: the sensor on
+// the named port receives nothing.
+TEST(Station, BadJobsAreRefusedBeforeAnyPortOpens) {
+    const std::string folder = Folder("jobs");
+    WriteTextFile(folder + "/fw.hex", JoinLines(FirmwareLines(4, 0x21, 0x05)));
+    WriteTextFile(folder + "/bad.hex", ":10000000FF\n");
+    WriteTextFile(folder + "/customer.dsc", "26:04b0\n");
+    WriteTextFile(folder + "/bad.dsc", "26:04b0\n28:1x\n");
+    WriteTextFile(folder + "/used.txt", "5999\n");
+    const std::string range = R"("serial_numbers": {"first": 5000, "last": 5999, "counter": )";
+    const struct {
+        const char* name;
+        std::string job;
+        std::string message;
+    } cases[] = {
+        {"an unknown key", R"({"log": "l", "firmwre": "fw.hex"})", "unknown key \"firmwre\""},
+        {"no log", R"({"firmware": "fw.hex"})", "the job has no \"log\""},
+        {"a missing firmware", R"({"log": "l", "firmware": "none.hex"})",
+         "cannot open the firmware none.hex"},
+        {"a refused firmware", R"({"log": "l", "firmware": "bad.hex"})",
+         "the firmware bad.hex is refused: line 1"},
+        {"a missing configuration", R"({"log": "l", "configuration": "none.dsc"})",
+         "the configuration none.dsc is refused: Cannot open file"},
+        {"a refused configuration", R"({"log": "l", "configuration": "bad.dsc"})",
+         "the configuration bad.dsc is refused: Cannot import bad.dsc: line 2"},
+        {"an exhausted range", R"({"log": "l", )" + range + R"("used.txt"}})",
+         "the serial numbers 5000 to 5999 are used up"},
+        {"a range beyond a word", R"({"log": "l", "serial_numbers": {"first": 1, "last": 70000,
+          "counter": "n.txt"}})",
+         "\"serial_numbers\" takes"},
+        {"a bad date", R"({"log": "l", "manufacture_date": "31:13:26"})",
+         "\"manufacture_date\" takes \"today\" or DD:MM:YY"},
+        {"not JSON", "{\"log\": ", "is not JSON"},
+    };
+    sim::VirtualSensor sensor(FastBootloaderOptions());
+    ASSERT_TRUE(sensor.Start());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteTextFile(folder + "/job.json", c.job);
+        const CliRun run = RunCli(QUELLON_CLI_PATH,
+                                  {"--no-default-ports", "--port", "COM5=" + sensor.SlavePath(),
+                                   "--all", "station", "job.json"},
+                                  folder);
+        EXPECT_EQ(run.status, 2) << run.out << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_TRUE(sensor.Frames().empty()) << "nothing reached the sensor";
+        EXPECT_FALSE(std::filesystem::exists(folder + "/l")) << "no record";
+    }
+    EXPECT_EQ(FileText(folder + "/used.txt"), "5999\n");
+    std::filesystem::remove_all(folder);
+}
