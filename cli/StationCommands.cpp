@@ -38,9 +38,8 @@ bool CheckStation(const std::vector<std::string>& args, std::string& error) {
 }
 
 int RunStation(Session& s, const std::vector<std::string>&) {
-    station::UnitEnvironment env{s.exchange,    s.memory,    s.poll,
-                                 s.prompts,     &s.progress, [&s] { s.FeaturesRead(); },
-                                 s.backupPrefix};
+    station::UnitEnvironment env{
+        s.exchange, s.poll, s.prompts, &s.progress, [&s] { s.FeaturesRead(); }, s.backupPrefix};
     const station::UnitOutcome outcome = station::RunUnit(*g_job, env);
     Record r = s.Result();
     r.Add("serial-number", outcome.serial ? std::to_string(*outcome.serial) : "-")

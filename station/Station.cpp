@@ -5,6 +5,7 @@
 #include "firmware/HexFile.h"
 #include "firmware/Upgrade.h"
 #include "monitor/LiveStatus.h"
+#include "serial/Discovery.h"
 #include "station/Sha256.h"
 
 #include <algorithm>
@@ -95,6 +96,50 @@ public:
 private:
     UserPrompts& m_inner;
     std::string m_file;
+};
+
+// The station's link to a unit: a sensor that leaves six replies in a row unanswered is
+// asked once for its identification. Unanswered, it has fallen silent; answered, it refuses
+// what it was asked (a memory that takes no write). Either way the unit has failed, so from
+// then on nothing more is sent and every exchange fails at once (LinkGone), and a silent or
+// refusing unit ends within seconds, as one whose port went.
+class SilenceGuard final : public SensorLink {
+public:
+    static constexpr int kMissedReplies = 6;
+    enum class State { Answering, Silent, Refusing };
+    explicit SilenceGuard(CommandExchange& exchange) : m_exchange(exchange) {}
+    void SendCommand(const std::string& text) override {
+        if (!LinkGone()) {
+            m_exchange.SendCommand(text);
+        }
+    }
+    bool WaitReply(char* buffer, int capacity, int length, int budget, int& count) override {
+        count = 0;
+        if (LinkGone()) {
+            return false;
+        }
+        if (m_exchange.WaitReply(buffer, capacity, length, budget, count)) {
+            m_missed = 0;
+            return true;
+        }
+        if (++m_missed >= kMissedReplies && !m_exchange.LinkGone()) {
+            m_state = IdentifySensor(m_exchange, 1, {}) ? State::Refusing : State::Silent;
+        }
+        return false;
+    }
+    // After a failed step: silent when the sensor no longer identifies itself.
+    void Probe() {
+        if (m_missed > 0 && !IdentifySensor(m_exchange, 1, {})) {
+            m_state = State::Silent;
+        }
+    }
+    bool LinkGone() const override { return m_state != State::Answering || m_exchange.LinkGone(); }
+    State Now() const { return m_state; }
+
+private:
+    CommandExchange& m_exchange;
+    int m_missed = 0;
+    State m_state = State::Answering;
 };
 
 } // namespace
@@ -281,10 +326,13 @@ UnitOutcome RunUnit(const Job& job, UnitEnvironment& env) {
     r["words_sha256"] = nullptr;
 
     StationPrompts prompts(env.prompts, job.firmware);
+    SilenceGuard guard(env.exchange);
+    MemoryAccess memory(guard, env.poll);
     const ConfigFileContext context{
-        env.memory, prompts, [&env] { env.exchange.UnlockSensor(); }, env.progress, {}};
+        memory, prompts, [&env] { env.exchange.UnlockSensor(); }, env.progress, {}};
     std::map<ConfigAddress, std::uint16_t> expected;
     std::vector<std::pair<ConfigAddress, std::uint16_t>> words;
+    bool upgraded = false; // the sensor runs its application at 19200 baud from here on
     const auto step = [&]() -> std::string {
         // Identification: the port's search has just identified the sensor.
         if (ports.firmwareNumber == 0 && ports.firmwareRevision == 0) {
@@ -313,20 +361,22 @@ UnitOutcome RunUnit(const Job& job, UnitEnvironment& env) {
             }
         }
         r["firmware_after"] = FirmwareText(ports);
+        upgraded = true;
         if (!job.entries.empty()) {
             const ImportResult result = ImportEntries(context, job.entries);
-            if (env.featuresRead) {
+            if (env.featuresRead && !guard.LinkGone()) {
                 env.featuresRead();
             }
             if (result.status != ImportResult::Status::Written) {
-                return "configuration: " + ImportDetails(result);
+                return "configuration: " + std::to_string(result.written) + " of " +
+                       std::to_string(result.words) + " words were written";
             }
             for (const DscEntry& e : job.entries) {
                 expected[e.address] = e.value;
             }
         }
         std::uint16_t held = 0;
-        if (!env.memory.ReadConfigWord(kSerialNumberAddress, held)) {
+        if (!memory.ReadConfigWord(kSerialNumberAddress, held)) {
             return "serial number: the sensor's serial number could not be read";
         }
         out.serial = held;
@@ -343,8 +393,8 @@ UnitOutcome RunUnit(const Job& job, UnitEnvironment& env) {
                 out.serial = number;
                 out.serialGiven = true;
                 env.exchange.UnlockSensor();
-                if (!env.memory.WriteConfigWord(kSerialNumberAddress,
-                                                static_cast<std::uint16_t>(number))) {
+                if (!memory.WriteConfigWord(kSerialNumberAddress,
+                                            static_cast<std::uint16_t>(number))) {
                     return "serial number: the sensor did not take " + std::to_string(number);
                 }
             }
@@ -358,7 +408,7 @@ UnitOutcome RunUnit(const Job& job, UnitEnvironment& env) {
                                                           {kMonthAddress, job.date->month},
                                                           {kYearAddress, job.date->year}};
             for (const auto& [address, value] : date) {
-                if (!env.memory.WriteConfigWord(address, static_cast<std::uint16_t>(value))) {
+                if (!memory.WriteConfigWord(address, static_cast<std::uint16_t>(value))) {
                     return "manufacture date: the sensor did not take " + DateText(*job.date);
                 }
                 expected[address] = static_cast<std::uint16_t>(value);
@@ -366,7 +416,7 @@ UnitOutcome RunUnit(const Job& job, UnitEnvironment& env) {
         }
         for (const ConfigAddress address : ReadBackList(job.entries)) {
             std::uint16_t value = 0;
-            if (!env.memory.ReadConfigWord(address, value)) {
+            if (!memory.ReadConfigWord(address, value)) {
                 return "read-back: the word at 0x" + Hex(address, 2) + " could not be read";
             }
             words.emplace_back(address, value);
@@ -382,7 +432,17 @@ UnitOutcome RunUnit(const Job& job, UnitEnvironment& env) {
     };
     out.reason = step();
     out.pass = out.reason.empty();
-    if (!out.pass) {
+    // A step after the upgrade that failed on an unanswered exchange: does the sensor still
+    // answer at all?
+    if (!out.pass && upgraded && guard.Now() == SilenceGuard::State::Answering &&
+        !env.exchange.LinkGone()) {
+        guard.Probe();
+    }
+    if (!out.pass && guard.Now() == SilenceGuard::State::Silent) {
+        out.reason += ": the sensor fell silent";
+    } else if (!out.pass && guard.Now() == SilenceGuard::State::Refusing) {
+        out.reason += ": the sensor answers but did not take or give the words";
+    } else if (!out.pass) {
         if (const std::string gone = GoneDeviceDetails(ports); !gone.empty()) {
             out.reason += " (" + gone + ")";
         }

@@ -62,11 +62,10 @@ std::vector<ConfigAddress> ReadBackList(const std::vector<DscEntry>& entries);
 // The SHA-256 of the words as a configuration file holds them ("1e:0041\n" ...).
 std::string WordsHash(const std::vector<std::pair<ConfigAddress, std::uint16_t>>& words);
 
-// What a unit's steps need: the link and memory access of its port, and the prompts, the
-// progress display and the Features read of the caller.
+// What a unit's steps need: the link of its port, and the prompts, the progress display and
+// the Features read of the caller.
 struct UnitEnvironment {
     CommandExchange& exchange;
-    MemoryAccess& memory;
     PollTimer& poll;
     UserPrompts& prompts;
     ProgressDisplay* progress = nullptr;

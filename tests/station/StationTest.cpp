@@ -200,9 +200,10 @@ TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
     const Unit units[] = {
         {"", "pass", "", false},
         {"", "pass", "", false},
-        {"refuse-write", "fail", "configuration: 0 of 3 words were written.", false},
+        {"refuse-write", "fail",
+         "configuration: 0 of 3 words were written: the sensor answers but did not take", false},
         // 109 replies make a whole unit: this one falls silent in the read-back
-        {"silent-after=90", "fail", "read-back: the word at", true},
+        {"silent-after=90", "fail", "could not be read: the sensor fell silent", true},
     };
     Bench first;
     for (int i = 0; i < 4; ++i) {
@@ -228,7 +229,8 @@ TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
         EXPECT_EQ(r["firmware_before"], "4.027");
         if (units[i].reason[0]) {
             EXPECT_NE(r.value("reason", "").find(units[i].reason), std::string::npos) << r.dump();
-            EXPECT_NE(run.out.find(port + " failed: " + units[i].reason), std::string::npos)
+            EXPECT_NE(run.out.find("\n  " + port + " failed: " + r.value("reason", "") + "\n"),
+                      std::string::npos)
                 << run.out;
             EXPECT_EQ(r["serial_number"].is_number(), units[i].usedUp) << r.dump();
             if (units[i].usedUp) {
