@@ -22,9 +22,11 @@ set -euo pipefail
 # and file, which CPack's DEB generator runs, with lintian and appstreamcli, which check
 # the package and its metainfo; ser2net, the serial device server that the
 # network port tests start on 127.0.0.1 themselves, and nftables, whose rule in a network
-# namespace of the test's own cuts such a link without a word.
+# namespace of the test's own cuts such a link without a word; nlohmann's JSON library
+# (header-only) for the end-of-line station's job files and records.
 base=(
     build-essential cmake ninja-build
+    nlohmann-json3-dev
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
     libgtest-dev libgmock-dev
     dpkg-dev file
