@@ -180,10 +180,12 @@ bool LoadJob(const std::string& path, Job& job, std::string& error, std::time_t 
         out = doc[key].get<std::string>();
         return true;
     };
-    for (const auto& [key, value] : doc.items()) {
+    for (const auto& item : doc.items()) {
+        const std::string& key = item.key();
         if (std::none_of(std::begin(kJobKeys), std::end(kJobKeys),
                          [&key](const char* k) { return key == k; })) {
-            error = path + ": unknown key \"" + key + "\"";
+            error = path;
+            error.append(": unknown key \"").append(key).append("\"");
             return false;
         }
     }
