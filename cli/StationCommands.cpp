@@ -170,8 +170,11 @@ int RunVerify(Session& s, const std::vector<std::string>& args) {
         }
         now.emplace_back(address, held);
         if (held != value) {
-            changes += (changes.empty() ? "" : " ") + Hex(address, 2) + ":" + Hex(value, 4) + "->" +
-                       Hex(held, 4);
+            if (!changes.empty()) {
+                changes += ' ';
+            }
+            changes.append(Hex(address, 2)).append(":").append(Hex(value, 4));
+            changes.append("->").append(Hex(held, 4));
         }
     }
     const bool same = station::WordsHash(now) == found->value("words_sha256", "");
