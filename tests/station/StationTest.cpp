@@ -277,6 +277,7 @@ TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
     args.insert(args.end(), {"--all", "station", "job.json"});
     const CliRun again = RunCli(QUELLON_CLI_PATH, args, folder, 180000);
     EXPECT_EQ(again.status, 0) << again.out << again.err;
+    const std::uint32_t firstRunLast = *serials.rbegin();
     const std::vector<std::string> lines = Lines(FileText(log));
     ASSERT_EQ(lines.size(), 7u);
     for (std::size_t i = 4; i < 7; ++i) {
@@ -286,7 +287,7 @@ TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
             EXPECT_EQ(n, first.sensors[0]->ReadWord(0x80));
             EXPECT_EQ(r["serial_number_kept"], true);
         } else {
-            EXPECT_GT(n, *serials.rbegin()) << "a new number";
+            EXPECT_GT(n, firstRunLast) << "a new number";
             EXPECT_EQ(r["serial_number_kept"], false);
             serials.insert(n);
         }
