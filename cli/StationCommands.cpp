@@ -56,6 +56,14 @@ int RunStation(Session& s, const std::vector<std::string>&) {
     return outcome.pass ? kExitOk : kExitSensor;
 }
 
+void StationUnreached(Session& s, const std::string& device, const std::string& reason) {
+    const station::UnitOutcome outcome = station::UnreachedUnit(*g_job, s.Label(), device, reason);
+    s.printer.Result(
+        s.Result().Add("serial-number", "-").Add("result", "fail").Add("reason", outcome.reason));
+    const std::lock_guard<std::mutex> hold(g_lock);
+    g_units.push_back({s.Label(), outcome});
+}
+
 int StationSummary(Printer& printer, int status) {
     const std::lock_guard<std::mutex> hold(g_lock);
     int passed = 0;

@@ -56,6 +56,10 @@ inline constexpr const char* kStationCheckHelp =
 // "station-check LOG": no port is opened.
 int RunStationCheck(Printer& printer, const std::vector<std::string>& args);
 
+// A port of a "station" run that would not open, or whose sensor did not answer: its unit's
+// failed record.
+void StationUnreached(Session& session, const std::string& device, const std::string& reason);
+
 // After a "station" run: the summary of its units. Returns the run's exit status.
 int StationSummary(Printer& printer, int status);
 

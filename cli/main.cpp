@@ -280,6 +280,9 @@ PortOutcome RunOnPort(Printer& printer, int com, bool named, const CommandSpec& 
     if (!channel->Open(com, 19200, [] { return !g_interrupted; })) {
         if (named) {
             s.Tell("cannot open " + channel->DevicePath() + ": " + channel->OpenError());
+            if (command.run == RunStation) {
+                StationUnreached(s, channel->DevicePath(), "cannot open the port");
+            }
         }
         return out;
     }
@@ -298,6 +301,9 @@ PortOutcome RunOnPort(Printer& printer, int com, bool named, const CommandSpec& 
     }
     if (!ConnectChosenSensor(s.exchange, {}, [&s] { s.FeaturesRead(); })) {
         s.Tell("the sensor did not answer");
+        if (command.run == RunStation) {
+            StationUnreached(s, raw->DevicePath(), "the sensor did not answer");
+        }
         raw->Close();
         return out;
     }

@@ -142,6 +142,21 @@ private:
     State m_state = State::Answering;
 };
 
+// The fields every record begins with, in their order.
+Record RecordHead(const Job& job, const std::string& port, const std::string& device) {
+    Record r;
+    r["time"] = UtcTime(std::time(nullptr));
+    r["station"] = job.station;
+    r["port"] = port;
+    r["device"] = device;
+    r["firmware_before"] = nullptr;
+    r["firmware_after"] = nullptr;
+    r["serial_number"] = nullptr;
+    r["manufacture_date"] = job.date ? Record(DateText(*job.date)) : Record(nullptr);
+    r["words_sha256"] = nullptr;
+    return r;
+}
+
 } // namespace
 
 std::string DateText(const ManufactureDate& date) {
@@ -317,15 +332,9 @@ UnitOutcome RunUnit(const Job& job, UnitEnvironment& env) {
     PortTable& ports = env.exchange.Ports();
     UnitOutcome out;
     Record& r = out.record;
-    r["time"] = UtcTime(std::time(nullptr));
-    r["station"] = job.station;
-    r["port"] = "COM" + std::to_string(ports.m_comnum);
-    r["device"] = ports.SensorChannel() ? ports.SensorChannel()->DevicePath() : std::string();
+    r = RecordHead(job, "COM" + std::to_string(ports.m_comnum),
+                   ports.SensorChannel() ? ports.SensorChannel()->DevicePath() : std::string());
     r["firmware_before"] = FirmwareText(ports);
-    r["firmware_after"] = nullptr;
-    r["serial_number"] = nullptr;
-    r["manufacture_date"] = job.date ? Record(DateText(*job.date)) : Record(nullptr);
-    r["words_sha256"] = nullptr;
 
     StationPrompts prompts(env.prompts, job.firmware);
     SilenceGuard guard(env.exchange);
@@ -470,6 +479,21 @@ UnitOutcome RunUnit(const Job& job, UnitEnvironment& env) {
     if (!AppendRecord(job.log, r, out.logError)) {
         out.pass = false;
         out.reason = out.reason.empty() ? out.logError : out.reason + "; " + out.logError;
+    }
+    return out;
+}
+
+UnitOutcome UnreachedUnit(const Job& job, const std::string& port, const std::string& device,
+                          const std::string& reason) {
+    UnitOutcome out;
+    out.reason = "identification: " + reason;
+    out.record = RecordHead(job, port, device);
+    out.record["serial_number_kept"] = false;
+    out.record["result"] = "fail";
+    out.record["reason"] = out.reason;
+    out.record["seconds"] = 0.0;
+    if (!AppendRecord(job.log, out.record, out.logError)) {
+        out.reason += "; " + out.logError;
     }
     return out;
 }

@@ -90,6 +90,11 @@ struct UnitOutcome {
 // failed step ends the unit. The record is appended to the job's log either way.
 UnitOutcome RunUnit(const Job& job, UnitEnvironment& env);
 
+// A unit on a port that would not open or whose sensor did not identify itself: its failed
+// record, appended to the log.
+UnitOutcome UnreachedUnit(const Job& job, const std::string& port, const std::string& device,
+                          const std::string& reason);
+
 // The words a record lists, for a sensor in the field: "words" as address and value.
 bool RecordWords(const Record& record, std::vector<std::pair<ConfigAddress, std::uint16_t>>& words);
 

@@ -1,6 +1,6 @@
 // The end-of-line station: SHA-256 against the FIPS 180 vectors and sha256sum, the serial
 // number counter shared by many takers at once, and quellon-cli's station, station-check and
-// verify against four virtual sensors on pseudo-terminals.
+// verify against five virtual sensors on pseudo-terminals.
 #include "sim/VirtualSensor.h"
 #include "station/Sha256.h"
 #include "station/StationFiles.h"
@@ -185,7 +185,7 @@ std::map<std::string, Record> RecordsByPort(const std::string& log) {
 
 } // namespace
 
-TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
+TEST(Station, FiveUnitsOneRunThenChecksAndVerifies) {
     const std::string folder = Folder("run");
     WriteTextFile(folder + "/fw.hex", JoinLines(FirmwareLines(40, 0x21, 0x05)));
     WriteTextFile(folder + "/customer.dsc", "26:04b0\n28:0100\n0c:01ad\n");
@@ -204,29 +204,30 @@ TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
          "configuration: 0 of 3 words were written: the sensor answers but did not take", false},
         // 109 replies make a whole unit: this one falls silent in the read-back
         {"silent-after=90", "fail", "could not be read: the sensor fell silent", true},
+        {"silent", "fail", "identification: the sensor did not answer", false},
     };
     Bench first;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         first.Add(5 + i, units[i].faults);
     }
     std::vector<std::string> args = first.args;
     args.insert(args.end(), {"--all", "station", "job.json"});
     const CliRun run = RunCli(QUELLON_CLI_PATH, args, folder, 180000);
     EXPECT_EQ(run.status, 1) << run.out << run.err;
-    EXPECT_NE(run.out.find("station line-2: 4 units, 2 passed, 2 failed"), std::string::npos)
+    EXPECT_NE(run.out.find("station line-2: 5 units, 2 passed, 3 failed"), std::string::npos)
         << run.out;
 
     const std::string log = folder + "/station.jsonl";
     std::map<std::string, Record> records = RecordsByPort(log);
-    ASSERT_EQ(records.size(), 4u) << FileText(log);
+    ASSERT_EQ(records.size(), 5u) << FileText(log);
     std::set<std::uint32_t> serials;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         const std::string port = "COM" + std::to_string(5 + i);
         SCOPED_TRACE(port);
         const Record& r = records[port];
         EXPECT_EQ(r["result"], units[i].result) << r.dump();
         EXPECT_EQ(r["station"], "line-2");
-        EXPECT_EQ(r["firmware_before"], "4.027");
+        EXPECT_EQ(r["firmware_before"], i < 4 ? Record("4.027") : Record(nullptr));
         if (units[i].reason[0]) {
             EXPECT_NE(r.value("reason", "").find(units[i].reason), std::string::npos) << r.dump();
             EXPECT_NE(run.out.find("\n  " + port + " failed: " + r.value("reason", "") + "\n"),
@@ -279,8 +280,8 @@ TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
     EXPECT_EQ(again.status, 0) << again.out << again.err;
     const std::uint32_t firstRunLast = *serials.rbegin();
     const std::vector<std::string> lines = Lines(FileText(log));
-    ASSERT_EQ(lines.size(), 7u);
-    for (std::size_t i = 4; i < 7; ++i) {
+    ASSERT_EQ(lines.size(), 8u);
+    for (std::size_t i = 5; i < 8; ++i) {
         const Record r = Record::parse(lines[i]);
         const std::uint32_t n = r["serial_number"];
         if (r["port"] == "COM7") {
@@ -313,7 +314,7 @@ TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
         {"one byte changed", flipped, 1, ": line 2: "},
         {"a line removed", Joined(removed), 1, ": line 3: "},
         {"two lines swapped", Joined(swapped), 1, ": line 4: "},
-        {"the last line cut", text.substr(0, text.size() - 5), 1, ": line 7: "},
+        {"the last line cut", text.substr(0, text.size() - 5), 1, ": line 8: "},
     };
     for (const auto& c : logs) {
         SCOPED_TRACE(c.name);
@@ -321,7 +322,7 @@ TEST(Station, FourUnitsOneRunThenChecksAndVerifies) {
         const CliRun check = RunCli(QUELLON_CLI_PATH, {"station-check", "check.jsonl"}, folder);
         EXPECT_EQ(check.status, c.status) << check.out << check.err;
         if (c.status == 0) {
-            EXPECT_NE(check.out.find("records=7"), std::string::npos) << check.out;
+            EXPECT_NE(check.out.find("records=8"), std::string::npos) << check.out;
         } else {
             EXPECT_NE(check.err.find("check.jsonl" + c.message), std::string::npos) << check.err;
         }
