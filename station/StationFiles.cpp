@@ -47,6 +47,25 @@ std::string LastLine(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
+#ifndef _WIN32
+// The rename of a replaced file lasts through a power cut only once its folder is flushed.
+bool SyncFolderOf(const std::string& path, std::string& reason) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : path.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    const bool ok = ::fsync(fd) == 0;
+    reason = ok ? std::string() : std::strerror(errno);
+    ::close(fd);
+    return ok;
+}
+#endif
+
 std::string HashOf(const Record& record) {
     Record body = record;
     body.erase("hash");
@@ -164,10 +183,17 @@ SerialCounter::Outcome SerialCounter::Take(std::uint32_t& number, std::string& r
         return Outcome::Failed;
     }
     file.Write(std::to_string(number) + "\n");
+    const std::string target = file.Target();
     if (!file.Commit(reason)) {
         reason = "cannot write the serial number counter " + m_path + ": " + reason;
         return Outcome::Failed;
     }
+#ifndef _WIN32
+    if (!SyncFolderOf(target, reason)) {
+        reason = "cannot flush the folder of the serial number counter " + m_path + ": " + reason;
+        return Outcome::Failed;
+    }
+#endif
     return Outcome::Taken;
 }
 
@@ -209,8 +235,16 @@ bool AppendRecord(const std::string& logPath, Record& record, std::string& reaso
     ok = std::fclose(out) == 0 && ok;
     if (!ok) {
         reason = "cannot write the log " + logPath + ": " + std::strerror(error ? error : EIO);
+        return false;
     }
-    return ok;
+#ifndef _WIN32
+    // A log begun by this record: its name in the folder must last as well.
+    if (text.empty() && !SyncFolderOf(logPath, reason)) {
+        reason = "cannot flush the folder of the log " + logPath + ": " + reason;
+        return false;
+    }
+#endif
+    return true;
 }
 
 ChainCheck CheckChain(const std::string& logPath) {
