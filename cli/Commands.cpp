@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include "cli/StationCommands.h"
 #include "config/EntryCheck.h"
 #include "config/FeatureWord.h"
 #include "config/ParameterNames.h"
@@ -770,6 +771,8 @@ const std::vector<CommandSpec> kCommands = {
      "\"cy\", \"cz\", \"ce\") or debris (\"cs\", \"cy\", \"cz\", \"cf\", \"cc\", \"ce\"). On a\n"
      "terminal each step waits for Enter; otherwise the steps follow each other at once.\n",
      1, 1, CheckCalibrate, RunCalibrate},
+    kStationCommand,
+    kVerifyCommand,
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 // the wire is what the windows put there.
 #include "cli/Commands.h"
 #include "cli/Interruption.h"
+#include "cli/StationCommands.h"
 #include "common/CommandLine.h"
 #include "config/FeatureWord.h"
 #include "monitor/LiveStatus.h"
@@ -77,7 +78,8 @@ std::string ProgramHelp() {
         "The Quellon configurator's operations from a shell: the same commands on the wire.\n\n"
         "Commands:\n"
         "  ports                 the start-up search without choosing: every port that opened\n"
-        "                        and whether a sensor answered\n";
+        "                        and whether a sensor answered\n"
+        "  station-check LOG     the chain of a station's record log, with no sensor\n";
     for (const CommandSpec& c : Commands()) {
         std::string head = std::string("  ") + c.name + " " + c.synopsis;
         if (head.size() < 24) {
@@ -290,6 +292,9 @@ PortOutcome RunOnPort(Printer& printer, int com, bool named, const CommandSpec& 
     if (!channel->Open(com, 19200, [] { return !g_interrupted; })) {
         if (named) {
             s.Tell("cannot open " + channel->DevicePath() + ": " + channel->OpenError());
+            if (command.run == RunStation) {
+                StationUnreached(s, channel->DevicePath(), "cannot open the port");
+            }
         }
         return out;
     }
@@ -308,6 +313,9 @@ PortOutcome RunOnPort(Printer& printer, int com, bool named, const CommandSpec& 
     }
     if (!ConnectChosenSensor(s.exchange, {}, [&s] { s.FeaturesRead(); })) {
         s.Tell("the sensor did not answer");
+        if (command.run == RunStation) {
+            StationUnreached(s, raw->DevicePath(), "the sensor did not answer");
+        }
         raw->Close();
         return out;
     }
@@ -434,6 +442,8 @@ int main(int argc, char** argv) {
         const CommandSpec* c = CommandByName(topic);
         if (c) {
             std::printf("Usage: quellon-cli [options] %s %s\n%s", c->name, c->synopsis, c->help);
+        } else if (topic == kStationCheckName) {
+            std::fputs(kStationCheckHelp, stdout);
         } else if (topic == "ports") {
             std::printf("Usage: quellon-cli [options] ports\n"
                         "The start-up search without choosing: every COM number that opened, its\n"
@@ -443,6 +453,10 @@ int main(int argc, char** argv) {
             std::fputs(ProgramHelp().c_str(), stdout);
         }
         return o.command.empty() && !o.help ? kExitUsage : kExitOk;
+    }
+    if (o.command == kStationCheckName) {
+        Printer printer(o.json);
+        return RunStationCheck(printer, o.args);
     }
     if (!command && o.command != "ports") {
         return BadUsage("unknown command '" + o.command + "'");
@@ -491,6 +505,9 @@ int main(int argc, char** argv) {
         status = RunAll(printer, *command, o.args, named);
     } else {
         status = RunChosen(printer, *command, o.args);
+    }
+    if (command && command->run == RunStation) {
+        status = StationSummary(printer, status);
     }
     if (simulated) {
         simulated->Stop();

@@ -24,7 +24,9 @@ set -euo pipefail
 # the package and its metainfo; ser2net, the serial device server that the
 # network port tests start on 127.0.0.1 themselves, and nftables, whose rule in a network
 # namespace of the test's own cuts such a link without a word. QCustomPlot (its Qt 6 build)
-# draws the Log window's plots, and Qt SVG writes them as SVG pictures.
+# draws the Log window's plots, and Qt SVG writes them as SVG pictures; nlohmann's JSON
+# library (header-only) writes quellon-cli's JSON and reads and writes the end-of-line
+# station's job files and records.
 base=(
     build-essential cmake ninja-build
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev nlohmann-json3-dev
