@@ -91,7 +91,9 @@ bool ReadingBuffer::Add(const std::string& payload) {
 
 void ReadingBuffer::Refill() {
     std::string line;
-    while (m_spilled > 0 && m_memory.size() < m_bound / 2 + 1) {
+    // The readings not handed out yet count: handed ones that wait for their acknowledgement
+    // (a bounded few) must not hold the rest back.
+    while (m_spilled > 0 && m_memory.size() - m_firstUnhanded < m_bound / 2 + 1) {
         if (!m_spillRead || !ReadLine(m_spillRead, line)) {
             m_spilled = 0; // the file ended early: nothing more to read back
             break;
@@ -126,6 +128,7 @@ void ReadingBuffer::Handed(std::uint64_t id, int mid) {
         m_memory[m_firstUnhanded].handed = true;
         ++m_firstUnhanded;
         m_inFlight[mid] = id;
+        Refill();
     }
 }
 
