@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -14,6 +15,7 @@ namespace {
 constexpr std::size_t kWindow = 64;   // readings handed to the client at a time
 constexpr int kKeepAliveSeconds = 20; // a silent broker counts as gone after 1.5 times this
 constexpr auto kRetry = std::chrono::seconds(2);
+constexpr auto kConnectLimit = std::chrono::seconds(10); // connection, TLS and CONNACK
 
 void InitialiseLibrary() {
     static std::once_flag once;
@@ -129,7 +131,10 @@ struct MqttFeed::Impl {
     }
 
     void Failed(int rc) {
-        std::string why = !refusal.empty() ? refusal : mosquitto_strerror(rc);
+        const int error = errno;
+        std::string why = !refusal.empty()       ? refusal
+                          : rc == MOSQ_ERR_ERRNO ? std::strerror(error)
+                                                 : mosquitto_strerror(rc);
         if (refusal.empty() && !lastLog.empty()) {
             if (lastLog.find("certificate verify failed") != std::string::npos) {
                 why = "the broker's certificate was refused (certificate verify failed)";
@@ -162,6 +167,7 @@ struct MqttFeed::Impl {
     void Run() {
         bool attempted = false;
         bool socketUp = false;
+        std::chrono::steady_clock::time_point attemptStart;
         for (;;) {
             {
                 std::lock_guard<std::mutex> l(lock);
@@ -173,10 +179,14 @@ struct MqttFeed::Impl {
                 }
             }
             if (!socketUp) {
-                const int rc = attempted ? mosquitto_reconnect(client)
-                                         : mosquitto_connect(client, settings.url.host.c_str(),
+                // Asynchronous: a host that drops the connection request leaves the attempt
+                // to the time limit below, not to the system's minutes of retries.
+                const int rc = attempted
+                                   ? mosquitto_reconnect_async(client)
+                                   : mosquitto_connect_async(client, settings.url.host.c_str(),
                                                              settings.url.port, kKeepAliveSeconds);
                 attempted = true;
+                attemptStart = std::chrono::steady_clock::now();
                 if (rc != MOSQ_ERR_SUCCESS) {
                     Failed(rc);
                     std::unique_lock<std::mutex> l(lock);
@@ -188,7 +198,14 @@ struct MqttFeed::Impl {
                 }
                 socketUp = true;
             }
-            const int rc = mosquitto_loop(client, 100, 1);
+            int rc = mosquitto_loop(client, 100, 1);
+            if (rc == MOSQ_ERR_SUCCESS && !connected &&
+                std::chrono::steady_clock::now() - attemptStart > kConnectLimit) {
+                mosquitto_disconnect(client);
+                lastLog = "no answer within " +
+                          std::to_string(std::chrono::seconds(kConnectLimit).count()) + " s";
+                rc = MOSQ_ERR_NO_CONN;
+            }
             if (rc != MOSQ_ERR_SUCCESS) {
                 socketUp = false;
                 Failed(rc);
