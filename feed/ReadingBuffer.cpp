@@ -99,10 +99,16 @@ void ReadingBuffer::Refill() {
             break;
         }
         --m_spilled;
-        m_memory.push_back({m_nextId++, line});
+        m_memory.push_back({m_nextId++, line, false, false, true});
+        ++m_fileUnacked;
     }
-    if (m_spilled == 0 && m_spillWrite) {
-        // Everything is back in memory: the file starts again empty.
+    DropFileIfDone();
+}
+
+void ReadingBuffer::DropFileIfDone() {
+    // The file goes only once every reading it held was acknowledged: until then a crash
+    // leaves them for the next run.
+    if (m_spilled == 0 && m_fileUnacked == 0 && m_spillWrite) {
         std::fclose(m_spillWrite);
         std::fclose(m_spillRead);
         m_spillWrite = m_spillRead = nullptr;
@@ -144,6 +150,7 @@ void ReadingBuffer::Acknowledged(int mid) {
         if (m_memory[i].id == id) {
             m_memory[i].acked = true;
             ++m_published;
+            m_fileUnacked -= m_memory[i].fromFile ? 1 : 0;
             break;
         }
     }
@@ -200,6 +207,7 @@ bool ReadingBuffer::Keep(std::string& error) {
         std::fclose(m_spillRead);
         m_spillWrite = m_spillRead = nullptr;
     }
+    m_fileUnacked = 0;
     std::error_code ec;
     if (rest.empty()) {
         std::filesystem::remove(m_spillPath, ec);

@@ -1,7 +1,8 @@
 #pragma once
 // The readings that the broker has not acknowledged yet, oldest first. They stay in memory
 // up to a bound; beyond it they go to a spill file (one reading a line, flushed as written)
-// and come back from it into memory as the memory empties, so that the order holds. A
+// and come back from it into memory as the memory empties, so that the order holds; the file
+// goes once all it held were acknowledged. A
 // reading leaves only when the broker acknowledged it. What is still held at the end is
 // written to the spill file, which the next run for the same sensor publishes first.
 //
@@ -53,9 +54,11 @@ private:
         std::string payload;
         bool handed = false;
         bool acked = false;
+        bool fromFile = false; // read back from the spill file
     };
     void Refill(); // from the spill file while memory is below half its bound
     void DropAckedFront();
+    void DropFileIfDone();
     bool OpenSpill();
 
     mutable std::mutex m_lock;
@@ -68,7 +71,8 @@ private:
     std::uint64_t m_published = 0;
     std::FILE* m_spillWrite = nullptr;
     std::FILE* m_spillRead = nullptr;
-    std::size_t m_spilled = 0; // lines in the file not read back yet
+    std::size_t m_spilled = 0;     // lines in the file not read back yet
+    std::size_t m_fileUnacked = 0; // read back from the file, not acknowledged yet
 };
 
 } // namespace quellon::feed

@@ -76,6 +76,8 @@ TEST(Feed, BufferKeepsOrderThroughTheSpillFileAndDropsOnlyAcknowledged) {
         buffer.Acknowledged(9999); // an unknown id changes nothing
         EXPECT_EQ(buffer.Held(), 1u);
         EXPECT_EQ(buffer.Published(), 9u);
+        EXPECT_TRUE(std::filesystem::exists(path))
+            << "r7 came back from the file unacknowledged: the file outlives a crash";
         buffer.Add("r11");
         std::string error;
         ASSERT_TRUE(buffer.Keep(error)) << error;
