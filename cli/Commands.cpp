@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include "cli/PublishCommand.h"
 #include "cli/StationCommands.h"
 #include "config/EntryCheck.h"
 #include "config/FeatureWord.h"
@@ -221,12 +222,17 @@ bool CheckCalibrate(const std::vector<std::string>& args, std::string& error) {
 struct MonitorOptions {
     bool raw = false;
     long seconds = 0; // 0: until interrupted
+    PublishOptions publish;
 };
 
 bool ParseMonitor(const std::vector<std::string>& args, MonitorOptions& o, std::string& error) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--raw") {
             o.raw = true;
+        } else if (ParsePublishOption(args, i, o.publish, error)) {
+            if (!error.empty()) {
+                return false;
+            }
         } else if (args[i] == "--seconds" && i + 1 < args.size() &&
                    ParseInt(args[i + 1], o.seconds) && o.seconds > 0) {
             ++i;
@@ -241,7 +247,7 @@ bool ParseMonitor(const std::vector<std::string>& args, MonitorOptions& o, std::
 
 bool CheckMonitor(const std::vector<std::string>& args, std::string& error) {
     MonitorOptions o;
-    return ParseMonitor(args, o, error);
+    return ParseMonitor(args, o, error) && CheckPublishOptions(o.publish, error);
 }
 
 // ---- Commands ---------------------------------------------------------------------------
@@ -602,6 +608,13 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
     MonitorOptions o;
     std::string error;
     ParseMonitor(args, o, error);
+    std::unique_ptr<MonitorPublisher> publisher;
+    if (!o.publish.url.empty()) {
+        publisher = std::make_unique<MonitorPublisher>(s, o.publish, o.raw);
+        if (!publisher->Start()) {
+            return kExitUsage;
+        }
+    }
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     const auto elapsed = [&start] {
@@ -628,6 +641,9 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
         const std::string name = s.ports.SensorPortName();
         recovery.Begin();
         s.Tell(name + ": the device has gone; waiting for it to return");
+        if (publisher) {
+            publisher->PortGone();
+        }
         if (s.printer.Json()) {
             s.printer.Result(s.Result().Add("event", "gone"));
         }
@@ -641,6 +657,9 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
                 {}, [&s] { s.FeaturesRead(); }, [] { return g_interrupted.load(); });
             if (state == PortRecovery::State::Recovered) {
                 s.Tell(name + ": the sensor answers again");
+                if (publisher) {
+                    publisher->PortBack();
+                }
                 if (s.printer.Json()) {
                     s.printer.Result(s.Result().Add("event", "back"));
                 }
@@ -674,6 +693,9 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
             if (result == SampleResult::Good) {
                 failures = 0;
                 const std::string line = RawFileRecord(seconds, record).substr(1);
+                if (publisher) {
+                    publisher->Reading(line);
+                }
                 if (s.printer.Json()) {
                     // The CSV line's numbers after the seconds, and its hexadecimal status.
                     std::vector<long long> values;
@@ -705,6 +727,9 @@ int RunMonitor(Session& s, const std::vector<std::string>& args) {
                 std::snprintf(text, sizeof text, "%.1f,%d,%d,%d,%d,%02x", seconds, st.coarse,
                               st.fine, OilStatusShown(st.oil), TemperatureShown(st.temperature),
                               st.status);
+                if (publisher) {
+                    publisher->Reading(text);
+                }
                 if (s.printer.Json()) {
                     s.printer.Result(s.Result()
                                          .AddTenths("seconds", seconds)
@@ -729,15 +754,24 @@ const std::vector<CommandSpec> kCommands = {
      "answers), identifies it, unlocks it and reads its feature word; prints the port, its\n"
      "device, the firmware number.revision, the model, the output and the third channel.\n",
      0, 0, CheckNothing, RunIdentify},
-    {"monitor", "[--seconds N] [--raw]", "the live poll or the raw record as CSV lines",
+    {"monitor",
+     "[--seconds N] [--raw] [--publish URL [--ca FILE] [--cert FILE --key FILE] [--user NAME]]",
+     "the live poll or the raw record as CSV lines, also to an MQTT broker",
      "The live status poll (\"A\" every 500 ms) as CSV lines: seconds, coarse %, fine %, Oil\n"
      "Status (the reference oil reads 1000), temperature in whole degrees and the status code\n"
      "in hexadecimal. --raw samples the raw data record (\"a\" every second) instead, with the\n"
      "columns of rawdata.csv. Six silent polls in a row declare the link lost (exit status 1);\n"
      "when its port has gone (an adapter pulled out), the port is opened again once a second\n"
      "and the monitor goes on once the sensor answers there. Runs for --seconds N, or until\n"
-     "interrupted.\n",
-     0, 3, CheckMonitor, RunMonitor},
+     "interrupted.\n"
+     "--publish mqtt://HOST[:PORT]/PREFIX (mqtts:// for TLS, with --ca FILE and optionally\n"
+     "--cert FILE --key FILE) also sends each reading as JSON (QoS 1) to PREFIX/SENSOR/state,\n"
+     "SENSOR being the serial number (else the COM number), with \"online\"/\"offline\" on\n"
+     "PREFIX/SENSOR/availability and Home Assistant discovery configurations. --user NAME\n"
+     "logs in; the password comes from the environment variable QUELLON_MQTT_PASSWORD.\n"
+     "Readings the broker has not acknowledged are held (in memory, then in\n"
+     "quellon-feed-SENSOR.spool) and published oldest first once it is back.\n",
+     0, 13, CheckMonitor, RunMonitor},
     {"get", "[NAME...]", "parameters as the configuration window shows them",
      "Reads each named parameter as the configuration window's read button does and prints\n"
      "it as that window shows it. Without a NAME every parameter is read. See 'params'.\n",

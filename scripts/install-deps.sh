@@ -26,7 +26,8 @@ set -euo pipefail
 # namespace of the test's own cuts such a link without a word. QCustomPlot (its Qt 6 build)
 # draws the Log window's plots, and Qt SVG writes them as SVG pictures; nlohmann's JSON
 # library (header-only) writes quellon-cli's JSON and reads and writes the end-of-line
-# station's job files and records.
+# station's job files and records and the MQTT messages; libmosquitto is the MQTT client
+# that monitor --publish sends readings with.
 base=(
     build-essential cmake ninja-build
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev nlohmann-json3-dev
@@ -35,14 +36,17 @@ base=(
     dpkg-dev file
     lintian appstream
     ser2net nftables
+    libmosquitto-dev
 )
 # What .ci/run adds to the README's test command: the Windows build (groff writes its
 # manual as text for the zip; googletest's sources build GoogleTest for the Windows test
-# program) and Wine, which runs its tests.
+# program) and Wine, which runs its tests; the network step's mosquitto (the broker that the
+# publishing tests start on 127.0.0.1) and openssl, which makes their test CA.
 ci=(
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64 groff-base googletest
     wine64
+    mosquitto openssl
 )
 # The developer's tools, not needed to build or test.
 dev=(
@@ -95,6 +99,11 @@ $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 # what the tests use: when this run installed ser2net on a machine with systemd, it is
 # stopped and disabled again.
 for p in "${missing[@]}"; do
+    if [ "$p" = mosquitto ] && command -v systemctl >/dev/null 2>&1 &&
+        systemctl is-enabled mosquitto >/dev/null 2>&1; then
+        echo "install-deps: disabling the mosquitto service (the tests start their own)"
+        $SUDO systemctl disable --now mosquitto >/dev/null 2>&1 || true
+    fi
     if [ "$p" = ser2net ] && command -v systemctl >/dev/null 2>&1 &&
         systemctl is-enabled ser2net >/dev/null 2>&1; then
         echo "install-deps: disabling the ser2net service (the tests start their own)"
