@@ -28,6 +28,21 @@ std::string Dump(const nlohmann::ordered_json& json) {
 
 } // namespace
 
+std::string Hex(unsigned value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*x", digits, value);
+    return text;
+}
+
+bool ParseInt(const std::string& text, long& value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return *end == '\0';
+}
+
 std::string JsonEscape(const std::string& text) {
     const std::string quoted = Dump(nlohmann::ordered_json(text));
     return quoted.substr(1, quoted.size() - 2);

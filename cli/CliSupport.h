@@ -27,6 +27,11 @@ inline constexpr int kExitNoSensor = 3; // no sensor found
 // device too, so there a console is asked for instead.
 bool IsTerminal(int fd);
 
+// "%0*x": `value` in lower-case hexadecimal, `digits` wide with leading zeros.
+std::string Hex(unsigned value, int digits);
+// A whole decimal number and nothing else.
+bool ParseInt(const std::string& text, long& value);
+
 // The text between the quotes of a JSON string; bytes that are not UTF-8 become U+FFFD.
 std::string JsonEscape(const std::string& text);
 

@@ -19,12 +19,6 @@ std::mutex g_lock;
 std::optional<station::Job> g_job; // read and checked before any port is opened
 std::vector<UnitLine> g_units;
 
-std::string Hex(unsigned value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*x", digits, value);
-    return text;
-}
-
 } // namespace
 
 bool CheckStation(const std::vector<std::string>& args, std::string& error) {

@@ -277,6 +277,22 @@ TEST_F(ConfigFiles, EscapeOnTheImportsBoxStopsItBetweenTwoWordsAndSaysHowManyWen
     EXPECT_TRUE(Form1()->Timer1->isActive());
 }
 
+TEST_F(ConfigFiles, AnOpenConfigurationWindowShowsTheImportedValues) {
+    auto& sensor = Start();
+    sensor.WriteWord(0x26, 1300);
+    TForm2* f2 = Forms().Form2;
+    f2->show();
+    f2->PageControl1->setCurrentIndex(kPageOil);
+    Pump(100);
+    ASSERT_EQ(f2->Find<QLineEdit>("Edit6")->text(), "1300");
+    prompts.ExpectFile(Put("oil.dsc", "26:04d2\n"));
+    Form1()->Load1->trigger();
+    EXPECT_EQ(sensor.ReadWord(0x26), 1234);
+    EXPECT_EQ(f2->Find<QLineEdit>("Edit6")->text(), "1234") << "the page is read again";
+    f2->Timer1->stop();
+    f2->hide();
+}
+
 TEST_F(ConfigFiles, ExportFromOneSensorImportedIntoAnotherOfAnotherTypeMakesThemHoldTheSame) {
     sim::Options a;
     a.model = sim::Model::M5630i;
