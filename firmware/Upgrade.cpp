@@ -120,6 +120,8 @@ const char* UpgradeResultName(UpgradeResult result) {
         return "program failed";
     case UpgradeResult::VerifyFailed:
         return "verify failed";
+    case UpgradeResult::NoApplication:
+        return "no application";
     case UpgradeResult::Programmed:
         return "programmed";
     }
@@ -138,6 +140,7 @@ bool ApplicationRunsAfter(UpgradeResult result) {
     case UpgradeResult::EraseFailed:
     case UpgradeResult::ProgramFailed:
     case UpgradeResult::VerifyFailed:
+    case UpgradeResult::NoApplication:
         break;
     }
     return false;
@@ -226,15 +229,27 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
         trace.Write("\nUpgrade: %d blocks, image %06x-%06x, crc %04x", boot.BlocksSent(),
                     static_cast<unsigned>(boot.LastExtent().start),
                     static_cast<unsigned>(boot.LastExtent().end), boot.LastExtent().crc);
-        env.prompts.Message("Success", "Application programmed", PromptButtons::Ok,
-                            backupPath.empty() ? std::string()
-                                               : "Configuration backup: " + backupPath);
+        const std::string backupDetails =
+            backupPath.empty() ? std::string() : "Configuration backup: " + backupPath;
+        // The new firmware is identified before the outcome is told: an image without a
+        // valid application starts as 255.255, which is no success.
         SetLineSpeed(env, kApplicationBaud, 10);
-        IdentifySensor(env.exchange, 5, env.setTitle);
-        if (env.resetFailures) {
-            env.resetFailures();
+        const bool identified = IdentifySensor(env.exchange, 5, env.setTitle);
+        const PortTable& ports = env.exchange.Ports();
+        if (identified && ports.firmwareNumber == 0xff && ports.firmwareRevision == 0xff) {
+            result = UpgradeResult::NoApplication;
+            Fail(env, kNoValidApplication,
+                 backupDetails.empty()
+                     ? std::string(kNoValidApplicationDetails)
+                     : std::string(kNoValidApplicationDetails) + "\n" + backupDetails);
+        } else {
+            env.prompts.Message("Success", "Application programmed", PromptButtons::Ok,
+                                backupDetails);
+            if (env.resetFailures) {
+                env.resetFailures();
+            }
+            env.poll.StartPoll();
         }
-        env.poll.StartPoll();
     }
     SetLineSpeed(env, kApplicationBaud, 10);
     env.file.Close();

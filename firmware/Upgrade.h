@@ -40,6 +40,7 @@ enum class UpgradeResult {
     EraseFailed,
     ProgramFailed,
     VerifyFailed,
+    NoApplication, // programmed and started, but the sensor then identifies as 255.255
     Programmed
 };
 
@@ -62,6 +63,14 @@ inline constexpr const char* kLeftInBootloader =
     "The sensor may be left in its bootloader without an application. Sensor Upgrade will "
     "find it there: run it again with the same file.";
 
+// The new firmware was programmed and verified, yet the sensor then identifies as 255.255:
+// the number and revision of an image without a valid application.
+inline constexpr const char* kNoValidApplication =
+    "The sensor did not start a valid application: it identifies as 255.255.";
+inline constexpr const char* kNoValidApplicationDetails =
+    "The firmware file holds no valid application for this sensor. Run Help > Sensor Upgrade "
+    "again with the sensor's own firmware file.";
+
 // After an upgrade that ended so, does the sensor run its application? True when nothing
 // reached it (no file, a refused file, the backup declined) and after a good upgrade; false
 // when it may sit in its bootloader.
@@ -70,8 +79,9 @@ bool ApplicationRunsAfter(UpgradeResult result);
 // "Sensor Upgrade": choose and check the file; stop the live poll; reboot a sensor that
 // answers in its application into its bootloader; at 57600 baud read the bootloader's
 // version, erase, program, verify and start the application; back at 19200 identify the new
-// firmware and run the live poll again. The first failed step ends it with its message;
-// the line always returns to 19200 and the file is closed.
+// firmware and run the live poll again. A new firmware that identifies as 255.255 is no
+// success: the message says so and the poll stays off. The first failed step ends it with its
+// message; the line always returns to 19200 and the file is closed.
 UpgradeResult SensorUpgrade(UpgradeEnvironment& env);
 
 enum class BootloaderStep { Version, Erase, Program, Run, ReadCrc };
