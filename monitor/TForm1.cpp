@@ -149,8 +149,9 @@ void TForm1::BuildDisplay() {
 
     grid->addWidget(label("Oil Status"), 2, 0);
     grid->addWidget(label("Temperature"), 2, 1);
-    Edit3 = MakeBox(central, "Edit3", "1000");
-    Edit1 = MakeBox(central, "Edit1", "20");
+    // No reading yet: nothing that could pass for a healthy sensor's values.
+    Edit3 = MakeBox(central, "Edit3", "---");
+    Edit1 = MakeBox(central, "Edit1", "---");
     for (QLineEdit* box : {Edit3, Edit1}) {
         box->setFixedSize(170, 110);
         QFont f = box->font();
@@ -343,10 +344,9 @@ bool TForm1::Search(bool again) {
     // adapter in and choose Reconnect again.
     const char* const noSensor = again ? kNoSensorAgainMessage : kNoSensorMessage;
     if (outcome == StartupSearch::Outcome::NoPorts) {
+        // No port that opened ends as a port that stays silent: the window stays, so that
+        // Sensor > Reconnect can try again once the adapter or the device server is there.
         m_forms.Prompts->Message("Error", noSensor, PromptButtons::Ok, search.SkippedDetails());
-        if (!again) {
-            close();
-        }
         return false;
     }
     if (outcome == StartupSearch::Outcome::Cancelled) {

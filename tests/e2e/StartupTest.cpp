@@ -4,8 +4,10 @@
 #include "tests/e2e/Harness.h"
 #include "tests/support/FakeResponder.h"
 #include "tests/support/SensorHelpers.h"
+#include "tests/support/Ser2net.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
@@ -26,12 +28,40 @@ using Startup = ProgramFixture;
 
 } // namespace
 
-TEST_F(Startup, NoPortAtAllShowsTheMessageAndEnds) {
-    prompts.Expect("Error", kNoSensor, PromptAnswer::Ok);
-    Launch();
-    EXPECT_FALSE(Form1()->isVisible()) << "the main window closes, which ends the program";
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_FALSE(prompts.boxes[0].details.empty()) << "the box says why in its details";
+// However the search finds no sensor, it ends the same way: the message, and the window
+// left open with no poll and no reading shown as if the sensor were healthy.
+TEST_F(Startup, NoSensorEndsTheSameWayWhateverThePortDid) {
+    Pty silent;
+    const struct {
+        const char* name;
+        std::string path; // the device behind COM4, or none
+    } cases[] = {
+        {"no port at all", ""},
+        {"a silent port", silent.SlavePath()},
+        {"a refused network port", "rfc2217://127.0.0.1:" + std::to_string(Ser2net::FreePort())},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        options.ports.clear();
+        if (!c.path.empty()) {
+            options.ports[4] = c.path;
+        }
+        prompts.Expect("Error", kNoSensor, PromptAnswer::Ok);
+        Launch();
+        ASSERT_TRUE(prompts.AllUsed());
+        EXPECT_TRUE(Form1()->isVisible()) << "the window stays for Sensor > Reconnect";
+        EXPECT_FALSE(Form1()->Timer1->isActive()) << "no live poll";
+        EXPECT_EQ(Form1()->lbComms->text(), "COMMS FAIL");
+        EXPECT_EQ(Form1()->Edit3->text(), "---") << "no oil reading was taken";
+        EXPECT_EQ(Form1()->Edit1->text(), "---") << "no temperature was taken";
+        if (c.path.empty()) {
+            ASSERT_EQ(prompts.boxes.size(), 1u);
+            EXPECT_FALSE(prompts.boxes[0].details.empty()) << "the box says why in its details";
+        }
+        app.reset();
+        PortDirectory::Instance() = PortDirectory();
+        prompts.boxes.clear();
+    }
 }
 
 TEST_F(Startup, OneSilentPortIsAskedFiveMoreTimesThenTheWindowStays) {
