@@ -41,6 +41,11 @@ const char* const kNoSensorMessage =
 const char* const kNoSensorAgainMessage =
     "Cannot communicate with sensor. Check connections, then choose Sensor > Reconnect again.";
 
+// The lost-sensor box's details after a firmware operation with no answered poll since.
+const char* const kMaybeInBootloader =
+    "The sensor may stay in its bootloader without an application after the last bootloader "
+    "step. Help > Sensor Upgrade finds it there and programs it.";
+
 const QColor kYellow(255, 255, 0);
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 128, 0);
@@ -469,12 +474,14 @@ void TForm1::Button1Click() {
         lbComms->setText("Comms:Fail");
         // An adapter that was pulled out is named in the box's details and the trace
         // (GoneDevicePrompts).
-        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok);
+        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok,
+                                 m_afterFirmwareOperation ? kMaybeInBootloader : "");
     }
     if (outcome != PollOutcome::Good) {
         return;
     }
     m_portGone = false; // the sensor answers (an upgrade may have found it again)
+    m_afterFirmwareOperation = false;
     m_ports.debugLog.Write("%s", TraceLine(s).c_str());
     ShowLiveStatus(s.coarse, s.fine, s.oil, s.temperature, s.status);
     if (Timer1->interval() != 500) {
@@ -746,7 +753,8 @@ UpgradeEnvironment TForm1::UpgradeEnv() {
                 return false;
             }
             return BackupConfiguration(FileContext(), std::time(nullptr), pathOrError);
-        }};
+        },
+        &m_applicationErased};
 }
 
 void TForm1::RunFirmwareOperation(const std::function<bool()>& operation) {
@@ -776,7 +784,16 @@ void TForm1::RunFirmwareOperation(const std::function<bool()>& operation) {
             others[i]->start();
         }
     }
+    m_afterFirmwareOperation = true;
+    if (!applicationRuns) {
+        ShowInBootloader();
+    }
     m_upgrading = false;
+}
+
+void TForm1::ShowInBootloader() {
+    lbComms->setText("Comms:Bootloader, no poll");
+    ShowNoLiveValues();
 }
 
 void TForm1::SensorUpgrade1Click() {

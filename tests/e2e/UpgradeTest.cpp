@@ -493,6 +493,55 @@ TEST_F(Upgrade, TheBootloaderMenuRunsTheStepsOneByOneInServiceMode) {
     }
 }
 
+// The window never shows a state it does not have: a step the application received says so
+// and the poll runs on; in the bootloader the status line says the poll is off and no
+// reading stays; "Run" with the application erased says the sensor stays in its bootloader.
+TEST_F(Upgrade, BootloaderStepsSayWhereTheSensorIs) {
+    options.service = true;
+    auto& sensor = Start();
+    const char* const inBootloader = "Comms:Bootloader, no poll";
+    const struct {
+        const char* name;
+        QAction* entry;
+        const char* box; // the error it shows, if any
+        sim::Mode mode;  // where the sensor is afterwards
+        bool polls;
+    } steps[] = {
+        {"Erase while the application runs", Form1()->Erase1, kStepNeedsBootloader,
+         sim::Mode::Application, true},
+        {"Mode", Form1()->Mode1, nullptr, sim::Mode::Bootloader, false},
+        {"Erase", Form1()->Erase1, nullptr, sim::Mode::Bootloader, false},
+        {"Run with nothing to start", Form1()->Run1, kNoApplicationToStart, sim::Mode::Bootloader,
+         false},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        if (s.box) {
+            prompts.Expect("Error", s.box, PromptAnswer::Ok);
+        }
+        s.entry->trigger();
+        ASSERT_TRUE(prompts.AllUsed());
+        Pump(700);
+        EXPECT_EQ(sensor.CurrentMode(), s.mode);
+        EXPECT_EQ(Form1()->Timer1->isActive(), s.polls);
+        if (s.polls) {
+            EXPECT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+            EXPECT_NE(Form1()->Edit3->text(), "---") << "the poll shows readings";
+        } else {
+            EXPECT_EQ(Form1()->lbComms->text(), inBootloader);
+            EXPECT_EQ(Form1()->Edit3->text(), "---");
+            EXPECT_EQ(Form1()->lbErrors->text(), "Status:---");
+        }
+    }
+    ASSERT_FALSE(prompts.boxes.empty());
+    EXPECT_NE(prompts.boxes.back().details.find("Help > Sensor Upgrade"), std::string::npos);
+    const std::string trace = ReadText(tracePath);
+    EXPECT_NE(trace.find("\nBootloader Erase: failed: the sensor runs its application"),
+              std::string::npos);
+    EXPECT_NE(trace.find("\nBootloader Run: no application to start"), std::string::npos);
+    EXPECT_EQ(trace.find("Bootloader Run: ok"), std::string::npos);
+}
+
 TEST_F(Upgrade, OtherWindowsTakeNoInputWhileItRunsAndTheirPollsReturnAfterIt) {
     Start();
     Forms().Form4->show(); // the reporting window samples, the main poll is off
