@@ -3,6 +3,7 @@
 #include "common/TGauge.h"
 #include "common/UserInputHold.h"
 #include "common/UserPrompts.h"
+#include "common/WindowFit.h"
 #include "common/WindowFront.h"
 #include "config/TForm2.h"
 #include "configfiles/ConfigTransfer.h"
@@ -198,13 +199,13 @@ void TForm1::BuildDisplay() {
 }
 
 void TForm1::FixAndCentre() {
-    // A fixed-size instrument panel in the middle of the screen.
-    adjustSize();
-    setFixedSize(sizeHint());
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
+    // An instrument panel of its own size in the middle of the screen; on a screen too small
+    // for it the panel scrolls.
+    if (!m_wanted.isValid()) {
+        m_wanted = ScrollCentralWidget(this);
+        setMaximumSize(m_wanted);
     }
+    FitOnScreen(this, m_wanted);
 }
 
 void TForm1::BuildMenu() {

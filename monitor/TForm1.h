@@ -174,6 +174,7 @@ private:
     void BuildDisplay();
     void BuildMenu();
     void FixAndCentre();
+    QSize m_wanted; // the instrument panel's own size, menu included
     void ShowLiveStatus(int coarse, int fine, int oil, int temperature, int status);
     void FeaturesReadAndApply();
     ConfigFileContext FileContext();
