@@ -289,7 +289,9 @@ TEST_F(Upgrade, BlocksOfTenRecordsAndTheVerifyRequestCarryTheImageCrc) {
     }
     lines.push_back(HexLine(1, 0, {}));
     prompts.ExpectFile(WriteHex("blocks", JoinLines(lines)));
-    prompts.Expect("Success", "Application programmed", PromptAnswer::Ok);
+    // The image holds nothing at 0x000200: the new firmware identifies as 255.255, which the
+    // window does not call a success.
+    prompts.Expect("Error", kNoValidApplication, PromptAnswer::Ok);
     sensor.ClearLog();
     Form1()->SensorUpgrade1->trigger();
 
@@ -312,7 +314,9 @@ TEST_F(Upgrade, BlocksOfTenRecordsAndTheVerifyRequestCarryTheImageCrc) {
     EXPECT_EQ(verify->payload,
               (Bytes{0x04, 0x04, 0x00, 0x00, 0x00, 0xFA, 0x1F, 0x01, 0x00, 0xCD, 0xAB}));
     EXPECT_EQ(sensor.ImageCrc(), 0xABCD);
-    EXPECT_EQ(Form1()->LastUpgradeResult(), UpgradeResult::Programmed);
+    EXPECT_EQ(Form1()->LastUpgradeResult(), UpgradeResult::NoApplication);
+    EXPECT_EQ(Form1()->Ports().firmwareNumber, 0xffu);
+    EXPECT_FALSE(Form1()->Timer1->isActive()) << "no poll after an upgrade that failed";
 }
 
 TEST_F(Upgrade, ASensorInItsBootloaderIsNotUnlockedOrRebooted) {
