@@ -185,6 +185,22 @@ TEST(UpgradeBackup, RunsBeforeTheRebootAndAFailureAsksWhetherToGoOn) {
                 EXPECT_NE(details.find("Sensor Upgrade"), std::string::npos) << details;
             }
         }
+        if (c.result != UpgradeResult::BackupDeclined) {
+            // The settle pause: the bootloader is asked 100 ms after the line went to 57600
+            // (after the reboot's six seconds, or after the last unanswered identification's
+            // second).
+            double lastText = -1;
+            double firstBoot = -1;
+            for (const auto& f : sensor.Frames()) {
+                if (f.kind == sim::ReceivedFrame::Kind::Bootloader) {
+                    firstBoot = f.timeMs;
+                    break;
+                }
+                lastText = f.endMs;
+            }
+            ASSERT_GE(lastText, 0);
+            EXPECT_GE(firstBoot - lastText, c.inBootloader ? 1090.0 : 6090.0);
+        }
         ports.debugLog.Close();
         std::FILE* trace = std::fopen(tracePath.c_str(), "rb");
         ASSERT_NE(trace, nullptr);
