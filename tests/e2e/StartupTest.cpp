@@ -187,6 +187,48 @@ TEST_F(Startup, IdentificationReplyOfAnyPeerIsParsed) {
 
 namespace {
 
+// While the sensor's port has come back with a silent sensor behind it, the sensor is asked
+// again once a second: no faster (the window stays free in between), no slower.
+TEST_F(Startup, AGonePortIsTriedAgainOnceASecond) {
+    sim::Options first;
+    first.link = ::testing::TempDir() + "rhythm-com5-" + std::to_string(::getpid());
+    sim::VirtualSensor& sensor = AddSensor(5, first);
+    options.ports[5] = first.link;
+    Launch();
+    ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+    sensor.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Port gone"; }, 5000));
+    sim::Options back = first;
+    back.faults = "silent";
+    sim::VirtualSensor silent(back);
+    ASSERT_TRUE(silent.Start());
+    const auto probes = [&] {
+        std::vector<double> times;
+        for (const auto& f : silent.Frames()) {
+            if (f.text == "I") {
+                times.push_back(f.timeMs);
+            }
+        }
+        return times;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return probes().size() >= 6; }, 12000));
+    EXPECT_EQ(Form1()->lbComms->text(), "Comms:No answer");
+    std::vector<double> gaps;
+    const auto times = probes();
+    // From the second probe on: the first follows the port's return at any moment.
+    for (std::size_t i = 2; i < times.size(); ++i) {
+        gaps.push_back(times[i] - times[i - 1]);
+    }
+    std::sort(gaps.begin(), gaps.end());
+    // The median gap: a coarse timer may fire up to 5 % early, and a tick held up by a busy
+    // moment is followed by one on time.
+    const double median = gaps[gaps.size() / 2];
+    EXPECT_GE(median, 900.0) << "no faster than once a second";
+    EXPECT_LE(median, 1300.0) << "no slower than once a second";
+    Form1()->PortWatch->stop();
+    silent.Stop();
+}
+
 enum class There { SensorOnAnotherPort, Nothing, TwoSilentPorts };
 
 class Reconnect : public ProgramFixture, public ::testing::WithParamInterface<There> {};
