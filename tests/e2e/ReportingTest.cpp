@@ -139,6 +139,29 @@ TEST_F(Reporting, ShownAndClosedAtOnceLeavesTheHeaderOnly) {
     EXPECT_FALSE(F4()->Timer1->isActive());
 }
 
+// The time column of both files counts the seconds since the window was shown, anew at each
+// showing, not since the program started or the window was first shown.
+TEST_F(Reporting, TheTimeColumnCountsFromTheShowingOfTheWindow) {
+    StartSensor();
+    for (int showing = 1; showing <= 2; ++showing) {
+        SCOPED_TRACE(showing);
+        Pump(2100); // the program (or the window's first showing) ran a while before
+        ShowWindow();
+        GoodSample();
+        const auto seconds = [](const std::string& path) {
+            return std::stod(Columns(Lines(ReadText(path)).back())[0]);
+        };
+        const double first = seconds(rawPath);
+        EXPECT_LE(first, 1.0);
+        EXPECT_EQ(seconds(logPath), first);
+        Pump(2100);
+        GoodSample();
+        EXPECT_GE(seconds(rawPath) - first, 2.0);
+        EXPECT_EQ(seconds(logPath), seconds(rawPath));
+        F4()->close();
+    }
+}
+
 TEST_F(Reporting, BoxesChartsAndBothFilesCarryTheRecordsValues) {
     auto& sensor = StartSensor();
     ShowWindow();
