@@ -348,4 +348,52 @@ TEST(BootloaderSteps, AReplyOneByteShortFailsEveryStep) {
     sensor.Stop();
 }
 
+// The download counts the records that the bootloader acknowledged against the records the
+// file held when it was checked: a file changed on disk between the check and the download
+// fails the programming, though every block was acknowledged.
+TEST(BootloaderSteps, ProgrammingChecksTheAcknowledgedRecordsAgainstTheCheckedFile) {
+    const std::string hexPath = ::testing::TempDir() + "bootloader-changed.hex";
+    const auto lines = FirmwareLines(24, 0x05, 0x01);
+    sim::Options o = FastBootloaderOptions();
+    o.timing.bootIdleMs = 120000;
+    sim::VirtualSensor sensor(o);
+    ASSERT_TRUE(sensor.Start());
+    SensorPort port(7, sensor);
+    ASSERT_TRUE(port.opened);
+    CommandExchange exchange(port.ports);
+    exchange.SendCommand("Q");
+    ASSERT_TRUE(WaitUntilMode(sensor, sim::Mode::Bootloader));
+    ASSERT_TRUE(port.Channel().SetBaudRate(kBootloaderBaud));
+    auto image = std::make_unique<FirmwareImage>();
+    const struct {
+        const char* name;
+        std::size_t keptLines; // of the checked file, when the download reads it
+        bool programmed;
+    } cases[] = {
+        {"unchanged", lines.size(), true},
+        {"cut short after the check", lines.size() - 5, false},
+        {"one record fewer", lines.size() - 2, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteTextFile(hexPath, JoinLines(lines, "\r\n")));
+        HexFile file;
+        ASSERT_TRUE(file.Open(hexPath));
+        const HexCheck check = CheckHexFile(file);
+        ASSERT_TRUE(check.ok) << check.problem;
+        std::vector<std::string> kept(lines.begin(),
+                                      lines.begin() + static_cast<long>(c.keptLines));
+        if (c.keptLines < lines.size()) {
+            kept.push_back(lines.back()); // the end-of-file record stays
+        }
+        ASSERT_TRUE(WriteTextFile(hexPath, JoinLines(kept, "\r\n")));
+        Bootloader boot(exchange, file, *image);
+        ASSERT_TRUE(boot.EraseApplication());
+        sensor.ClearLog();
+        EXPECT_EQ(boot.ProgramApplication(check.records), c.programmed);
+        EXPECT_GT(BootloaderFrames(sensor), 0) << "the blocks went out and were acknowledged";
+    }
+    sensor.Stop();
+}
+
 } // namespace
