@@ -11,18 +11,25 @@
 #include "tests/support/HexText.h"
 #include "tests/support/SensorHelpers.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
+#include <QCompleter>
+#include <QDialog>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 #include <QWindow>
 
 #include "common/QtUserPrompts.h"
 #include "common/TGauge.h"
+#include "common/UserInputHold.h"
 
 #include <cstring>
 #include <filesystem>
@@ -699,4 +706,65 @@ TEST_F(Upgrade, APathTypedIntoTheFileDialogArrivesWholeWhileItsCompleterShows) {
     EXPECT_TRUE(completerShown) << "the completer's list never opened";
     EXPECT_EQ(dialogs.chosen, path);
     EXPECT_EQ(Form1()->LastUpgradeResult(), UpgradeResult::BadFile);
+}
+
+namespace {
+
+// Counts the key presses that reach a widget past the application's event filters.
+class KeyCounter : public QObject {
+public:
+    int keys = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        keys += event->type() == QEvent::KeyPress ? 1 : 0;
+        return false;
+    }
+};
+
+} // namespace
+
+// The input hold lets through the active modal dialog's own widgets and every popup that the
+// dialog opens, whether the popup's parent is one of its widgets (a button's menu, a
+// drop-down's list) or none (a completer's list); other windows and their popups are held.
+TEST(InputHold, TheModalDialogsOwnPopupsPassWhateverTheirParent) {
+    QWidget other;
+    other.show();
+    auto* otherMenu = new QMenu(&other);
+    QDialog modal;
+    auto* button = new QPushButton("Go", &modal);
+    auto* buttonMenu = new QMenu(button);
+    auto* combo = new QComboBox(&modal);
+    combo->addItems({"a", "b"});
+    auto* name = new QLineEdit(&modal);
+    auto* completer = new QCompleter(QStringList{"alpha", "beta"}, name);
+    name->setCompleter(completer);
+    QWidget strayPopup(nullptr, Qt::Popup);
+    modal.setModal(true);
+    modal.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &modal);
+    const struct {
+        const char* name;
+        QWidget* target;
+        bool passes;
+    } cases[] = {
+        {"a button of the dialog", button, true},
+        {"its button's menu", buttonMenu, true},
+        {"its drop-down's list", combo->view(), true},
+        {"its completer's list, a window without a parent", completer->popup(), true},
+        {"another window", &other, false},
+        {"another window's menu", otherMenu, false},
+        {"a popup without a parent that the dialog did not open", &strayPopup, false},
+    };
+    const UserInputHold hold;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KeyCounter counter;
+        c.target->installEventFilter(&counter);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QCoreApplication::sendEvent(c.target, &key);
+        c.target->removeEventFilter(&counter);
+        EXPECT_EQ(counter.keys, c.passes ? 1 : 0);
+    }
+    modal.hide();
 }
