@@ -23,7 +23,9 @@ public:
     // Creates or empties the file ("w+"). False when it cannot be created; writes are then
     // skipped.
     bool Create(const std::string& path);
-    // printf-style; the text goes out as formatted (callers put their own line breaks).
+    // printf-style; the text goes out as formatted (callers put their own line breaks), with
+    // one exception: a record that follows an unfinished line without a line break of its own
+    // starts a line, so that every record stands on a line of its own.
     void Write(const char* format, ...) QUELLON_PRINTF_FORMAT(2, 3);
     void Close();
     bool IsOpen() const { return m_file != nullptr; }
@@ -33,6 +35,7 @@ public:
 private:
     std::FILE* m_file = nullptr;
     int m_closeCount = 0;
+    bool m_lineOpen = false; // the last text written did not end its line
 };
 
 } // namespace quellon

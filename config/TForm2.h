@@ -196,6 +196,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QSize m_wanted; // the window's own size; smaller screens scroll its content
     class MainLink;
     class MainPoll;
     class Readout;

@@ -1,6 +1,8 @@
 // The configuration window's live readout and its life cycle: showing, closing, page
 // changes and the whole-configuration read.
 #include "config/TForm2.h"
+
+#include "common/WindowFit.h"
 #include "config/TForm2Adapters.h"
 
 #include "common/TGauge.h"
@@ -72,6 +74,12 @@ void TForm2::Timer1Timer() {
 void TForm2::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!event->spontaneous()) {
+        // Within the screen's free area; its pages scroll where the screen is too small.
+        const bool first = !m_wanted.isValid();
+        if (first) {
+            m_wanted = ScrollCentralWidget(this);
+        }
+        FitOnScreen(this, first ? m_wanted : size());
         FormShow();
     }
 }

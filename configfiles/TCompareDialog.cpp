@@ -1,5 +1,7 @@
 #include "configfiles/TCompareDialog.h"
 
+#include "common/WindowFit.h"
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -85,6 +87,9 @@ void TCompareDialog::ShowResult(const CompareResult& result) {
     sgCompare->resizeColumnToContents(2);
     sgCompare->resizeColumnToContents(3);
     lbSummary->setText(QString::fromStdString(CompareSummary(result)));
+    if (!isVisible()) {
+        FitOnScreen(this, size()); // its table scrolls on a small screen
+    }
     show();
     raise();
 }

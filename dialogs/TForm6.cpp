@@ -33,9 +33,12 @@ TForm6::TForm6(AppForms& forms, QWidget* parent) : QDialog(parent), m_forms(form
     Button2 = new QPushButton("Next", this);
     Button2->setObjectName("Button2");
     Button2->setGeometry(358, 150, 113, 49);
+    // "Set", the step's own action, is the default button and has the focus at first: Enter
+    // runs it; a button that the user tabbed to runs on Enter instead.
     for (QPushButton* b : {Button1, Button2}) {
-        b->setAutoDefault(false);
+        b->setAutoDefault(true);
     }
+    Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
 }
@@ -73,6 +76,8 @@ void TForm6::FormShow() {
     m_open = true;
     Button1->setVisible(true);
     Button2->setVisible(true);
+    Button1->setDefault(true);
+    Button1->setFocus(Qt::OtherFocusReason);
     Apply(m_session->Begin(CalibrationMode));
 }
 

@@ -100,6 +100,12 @@ UpgradeResult OpenAndCheck(UpgradeEnvironment& env, bool tellCancel, HexCheck& c
     return Check(env, check) ? UpgradeResult::Programmed : UpgradeResult::BadFile;
 }
 
+void MarkErased(UpgradeEnvironment& env, bool erased) {
+    if (env.applicationErased) {
+        *env.applicationErased = erased;
+    }
+}
+
 } // namespace
 
 const char* UpgradeResultName(UpgradeResult result) {
@@ -120,6 +126,8 @@ const char* UpgradeResultName(UpgradeResult result) {
         return "program failed";
     case UpgradeResult::VerifyFailed:
         return "verify failed";
+    case UpgradeResult::NoApplication:
+        return "no application";
     case UpgradeResult::Programmed:
         return "programmed";
     }
@@ -138,13 +146,24 @@ bool ApplicationRunsAfter(UpgradeResult result) {
     case UpgradeResult::EraseFailed:
     case UpgradeResult::ProgramFailed:
     case UpgradeResult::VerifyFailed:
+    case UpgradeResult::NoApplication:
         break;
     }
     return false;
 }
 
 bool ApplicationRunsAfter(BootloaderStep step, StepOutcome outcome) {
-    return outcome == StepOutcome::NothingSent || step == BootloaderStep::Run;
+    switch (outcome) {
+    case StepOutcome::NothingSent:
+    case StepOutcome::InApplication:
+        return true;
+    case StepOutcome::NoApplication:
+    case StepOutcome::Failed:
+        return false;
+    case StepOutcome::Done:
+        break;
+    }
+    return step == BootloaderStep::Run;
 }
 
 UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
@@ -203,6 +222,10 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
 
     const bool atSpeed = SetLineSpeed(env, kBootloaderBaud, 100);
     Bootloader boot(env.exchange, env.file, env.image);
+    const auto programErased = [&] {
+        MarkErased(env, true);
+        return boot.ProgramApplication(check.records);
+    };
     UpgradeResult result = UpgradeResult::Programmed;
     if (!atSpeed && !inApplication && !env.exchange.LinkGone()) {
         // A sensor that did not answer in its application was sent nothing: it is where it
@@ -215,26 +238,39 @@ UpgradeResult SensorUpgrade(UpgradeEnvironment& env) {
     } else if (!boot.EraseApplication()) {
         result = UpgradeResult::EraseFailed;
         Fail(env, "Cannot erase application", kLeftInBootloader);
-    } else if (!boot.ProgramApplication(check.records)) {
+    } else if (!programErased()) {
         result = UpgradeResult::ProgramFailed;
         Fail(env, "Cannot program application", kLeftInBootloader);
     } else if (!boot.VerifyApplication()) {
         result = UpgradeResult::VerifyFailed;
         Fail(env, "Cannot verify application", kLeftInBootloader);
     } else {
+        MarkErased(env, false);
         boot.RunApplication();
         trace.Write("\nUpgrade: %d blocks, image %06x-%06x, crc %04x", boot.BlocksSent(),
                     static_cast<unsigned>(boot.LastExtent().start),
                     static_cast<unsigned>(boot.LastExtent().end), boot.LastExtent().crc);
-        env.prompts.Message("Success", "Application programmed", PromptButtons::Ok,
-                            backupPath.empty() ? std::string()
-                                               : "Configuration backup: " + backupPath);
+        const std::string backupDetails =
+            backupPath.empty() ? std::string() : "Configuration backup: " + backupPath;
+        // The new firmware is identified before the outcome is told: an image without a
+        // valid application starts as 255.255, which is no success.
         SetLineSpeed(env, kApplicationBaud, 10);
-        IdentifySensor(env.exchange, 5, env.setTitle);
-        if (env.resetFailures) {
-            env.resetFailures();
+        const bool identified = IdentifySensor(env.exchange, 5, env.setTitle);
+        const PortTable& ports = env.exchange.Ports();
+        if (identified && ports.firmwareNumber == 0xff && ports.firmwareRevision == 0xff) {
+            result = UpgradeResult::NoApplication;
+            Fail(env, kNoValidApplication,
+                 backupDetails.empty()
+                     ? std::string(kNoValidApplicationDetails)
+                     : std::string(kNoValidApplicationDetails) + "\n" + backupDetails);
+        } else {
+            env.prompts.Message("Success", "Application programmed", PromptButtons::Ok,
+                                backupDetails);
+            if (env.resetFailures) {
+                env.resetFailures();
+            }
+            env.poll.StartPoll();
         }
-        env.poll.StartPoll();
     }
     SetLineSpeed(env, kApplicationBaud, 10);
     env.file.Close();
@@ -267,15 +303,22 @@ StepOutcome RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
     env.poll.StopPoll();
     bool ok = SetLineSpeed(env, kBootloaderBaud, 100);
     Bootloader boot(env.exchange, env.file, env.image);
+    const bool erased = env.applicationErased && *env.applicationErased;
     switch (ok ? step : BootloaderStep::Run) {
     case BootloaderStep::Version:
         ok = boot.ReadBootloaderVersion();
         break;
     case BootloaderStep::Erase:
         ok = boot.EraseApplication();
+        if (ok) {
+            MarkErased(env, true);
+        }
         break;
     case BootloaderStep::Program:
         ok = boot.ProgramApplication(check.records);
+        if (ok) {
+            MarkErased(env, false);
+        }
         break;
     case BootloaderStep::Run:
         if (ok) {
@@ -287,12 +330,33 @@ StepOutcome RunBootloaderStep(UpgradeEnvironment& env, BootloaderStep step) {
         break;
     }
     SetLineSpeed(env, kApplicationBaud, 10);
-    env.exchange.Ports().debugLog.Write("\nBootloader %s: %s", name, ok ? "ok" : "failed");
-    if (step == BootloaderStep::Run) {
+    TraceLog& trace = env.exchange.Ports().debugLog;
+    const auto pollAgain = [&env] {
         if (env.resetFailures) {
             env.resetFailures();
         }
         env.poll.StartPoll();
+    };
+    if (step == BootloaderStep::Run && ok && erased) {
+        // The bootloader refuses to start what it does not hold: it stays where it is.
+        trace.Write("\nBootloader Run: no application to start: the sensor stays in its "
+                    "bootloader");
+        env.prompts.Message("Error", kNoApplicationToStart, PromptButtons::Ok,
+                            kNoApplicationToStartDetails);
+        return StepOutcome::NoApplication;
+    }
+    if (!ok && step != BootloaderStep::Run && !env.exchange.LinkGone() &&
+        IdentifySensor(env.exchange, 1, env.setTitle)) {
+        // The request never reached a bootloader: the sensor still runs its application.
+        trace.Write("\nBootloader %s: failed: the sensor runs its application", name);
+        env.prompts.Message("Error", kStepNeedsBootloader, PromptButtons::Ok,
+                            std::string("Bootloader > ") + name);
+        pollAgain();
+        return StepOutcome::InApplication;
+    }
+    trace.Write("\nBootloader %s: %s", name, ok ? "ok" : "failed");
+    if (step == BootloaderStep::Run) {
+        pollAgain();
     }
     return ok ? StepOutcome::Done : StepOutcome::Failed;
 }

@@ -3,6 +3,7 @@
 #include "common/TGauge.h"
 #include "common/UserInputHold.h"
 #include "common/UserPrompts.h"
+#include "common/WindowFit.h"
 #include "common/WindowFront.h"
 #include "config/TForm2.h"
 #include "configfiles/ConfigTransfer.h"
@@ -42,6 +43,11 @@ const char* const kNoSensorMessage =
 // A search on demand finds nothing: the program stays open for another try.
 const char* const kNoSensorAgainMessage =
     "Cannot communicate with sensor. Check connections, then choose Sensor > Reconnect again.";
+
+// The lost-sensor box's details after a firmware operation with no answered poll since.
+const char* const kMaybeInBootloader =
+    "The sensor may stay in its bootloader without an application after the last bootloader "
+    "step. Help > Sensor Upgrade finds it there and programs it.";
 
 const QColor kYellow(255, 255, 0);
 const QColor kRed(255, 0, 0);
@@ -151,8 +157,9 @@ void TForm1::BuildDisplay() {
 
     grid->addWidget(label("Oil Status"), 2, 0);
     grid->addWidget(label("Temperature"), 2, 1);
-    Edit3 = MakeBox(central, "Edit3", "1000");
-    Edit1 = MakeBox(central, "Edit1", "20");
+    // No reading yet: nothing that could pass for a healthy sensor's values.
+    Edit3 = MakeBox(central, "Edit3", "---");
+    Edit1 = MakeBox(central, "Edit1", "---");
     for (QLineEdit* box : {Edit3, Edit1}) {
         box->setFixedSize(170, 110);
         QFont f = box->font();
@@ -194,13 +201,13 @@ void TForm1::BuildDisplay() {
 }
 
 void TForm1::FixAndCentre() {
-    // A fixed-size instrument panel in the middle of the screen.
-    adjustSize();
-    setFixedSize(sizeHint());
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
+    // An instrument panel of its own size in the middle of the screen; on a screen too small
+    // for it the panel scrolls.
+    if (!m_wanted.isValid()) {
+        m_wanted = ScrollCentralWidget(this);
+        setMaximumSize(m_wanted);
     }
+    FitOnScreen(this, m_wanted);
 }
 
 void TForm1::BuildMenu() {
@@ -351,10 +358,9 @@ bool TForm1::Search(bool again) {
     // adapter in and choose Reconnect again.
     const char* const noSensor = again ? kNoSensorAgainMessage : kNoSensorMessage;
     if (outcome == StartupSearch::Outcome::NoPorts) {
+        // No port that opened ends as a port that stays silent: the window stays, so that
+        // Sensor > Reconnect can try again once the adapter or the device server is there.
         m_forms.Prompts->Message("Error", noSensor, PromptButtons::Ok, search.SkippedDetails());
-        if (!again) {
-            close();
-        }
         return false;
     }
     if (outcome == StartupSearch::Outcome::Cancelled) {
@@ -477,12 +483,14 @@ void TForm1::Button1Click() {
         lbComms->setText("Comms:Fail");
         // An adapter that was pulled out is named in the box's details and the trace
         // (GoneDevicePrompts).
-        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok);
+        m_forms.Prompts->Message("Error", kLostMessage, PromptButtons::Ok,
+                                 m_afterFirmwareOperation ? kMaybeInBootloader : "");
     }
     if (outcome != PollOutcome::Good) {
         return;
     }
     m_portGone = false; // the sensor answers (an upgrade may have found it again)
+    m_afterFirmwareOperation = false;
     m_ports.debugLog.Write("%s", TraceLine(s).c_str());
     ShowLiveStatus(s.coarse, s.fine, s.oil, s.temperature, s.status);
     if (Timer1->interval() != 500) {
@@ -768,7 +776,8 @@ UpgradeEnvironment TForm1::UpgradeEnv() {
                 return false;
             }
             return BackupConfiguration(FileContext(), std::time(nullptr), pathOrError);
-        }};
+        },
+        &m_applicationErased};
 }
 
 void TForm1::RunFirmwareOperation(const std::function<bool()>& operation) {
@@ -798,7 +807,16 @@ void TForm1::RunFirmwareOperation(const std::function<bool()>& operation) {
             others[i]->start();
         }
     }
+    m_afterFirmwareOperation = true;
+    if (!applicationRuns) {
+        ShowInBootloader();
+    }
     m_upgrading = false;
+}
+
+void TForm1::ShowInBootloader() {
+    lbComms->setText("Comms:Bootloader, no poll");
+    ShowNoLiveValues();
 }
 
 void TForm1::SensorUpgrade1Click() {

@@ -174,6 +174,7 @@ private:
     void BuildDisplay();
     void BuildMenu();
     void FixAndCentre();
+    QSize m_wanted; // the instrument panel's own size, menu included
     void ShowLiveStatus(int coarse, int fine, int oil, int temperature, int status);
     void FeaturesReadAndApply();
     ConfigFileContext FileContext();
@@ -212,6 +213,13 @@ private:
     bool m_resumeConfigReadout = false;
     bool m_resumeReporting = false;
     UpgradeResult m_lastUpgrade = UpgradeResult::Cancelled;
+    // The bootloader steps' record of an erase with no good download since.
+    bool m_applicationErased = false;
+    // A firmware operation ran and no poll has been answered since: a lost sensor may sit in
+    // its bootloader.
+    bool m_afterFirmwareOperation = false;
+    // While the poll is off for the bootloader: said in the status line, no readings shown.
+    void ShowInBootloader();
 };
 
 } // namespace quellon

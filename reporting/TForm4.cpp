@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+
+#include "common/WindowFit.h"
 #include <QStatusBar>
 #include <QTimer>
 #include <QValueAxis>
@@ -92,7 +94,7 @@ TForm4::TForm4(AppForms& forms, QWidget* parent) : QMainWindow(parent), m_forms(
     Calibrate1->setVisible(service);
     InlineCalibrate1->setVisible(service);
 
-    resize(1616, 1096);
+    resize(m_wanted);
 }
 
 TForm4::~TForm4() = default;
@@ -315,9 +317,9 @@ QWidget* TForm4::MakeChart(Chart& c, const char* name, const char* title,
 void TForm4::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!event->spontaneous()) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
-        }
+        // Centred within the screen's free area, made smaller (it scrolls) where it would not fit.
+        FitOnScreen(this, m_placed ? size() : m_wanted);
+        m_placed = true;
         FormShow();
     }
 }

@@ -120,6 +120,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QSize m_wanted{1616, 1096}; // the window's own size; smaller screens scroll it
+    bool m_placed = false;
     struct Chart {
         QChart* chart = nullptr;
         QValueAxis* x = nullptr;

@@ -399,7 +399,9 @@ TEST_F(DebrisTables, LiveReadoutShowsAGoodRecordAndIgnoresABadOne) {
         EXPECT_EQ(F2()->GaugeFine->ForeColor(), c.fineColour) << c.name;
         EXPECT_EQ(F2()->Edit40->text(), c.oil) << c.name;
         EXPECT_EQ(F2()->Edit40->palette().color(QPalette::Base), c.oilColour) << c.name;
-        EXPECT_EQ(traceAdded, c.trace) << c.name;
+        // On a line of its own, also after the search's last record, which ends no line.
+        const bool lineOpen = !traceBefore.empty() && traceBefore.back() != '\n';
+        EXPECT_EQ(traceAdded, (lineOpen ? "\n" : "") + std::string(c.trace)) << c.name;
     }
     // Each status bit alone: only bits 1 and 2 (the oil thresholds) turn the box red. The Oil
     // Status is truncated, also where the scaled value's fraction is .5 or more.

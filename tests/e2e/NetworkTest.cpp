@@ -316,7 +316,7 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
 TEST_P(ThroughRfc2217, TheSensorHearsWhatALocalPortCarries) {
     const Operation& op = GetParam();
     // Data of 0xF0, 0xF5, 0xFA, 0xFF, ...: every frame holds bytes that Telnet must double.
-    ASSERT_TRUE(WriteTextFile(m_folder + "/fw.hex", JoinLines(FirmwareLines(24, 0xF0, 0x05))));
+    ASSERT_TRUE(WriteTextFile(m_folder + "/fw.hex", JoinLines(FirmwareLines(40, 0xF0, 0x05))));
     ASSERT_TRUE(WriteTextFile(m_folder + "/in.dsc", "26:04b0\n0c:01ff\n3a:00ff\n"));
     std::vector<std::string> args;
     for (std::string a : op.args) {

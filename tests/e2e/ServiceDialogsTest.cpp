@@ -89,7 +89,8 @@ TEST_F(ServiceDialogs, CalibrationSessionsOnTheWire) {
     TForm6* f = Forms().Form6;
     TForm4* reporting = Forms().Form4;
     // Each entry opens the dialog in its own mode: debris calibration takes four steps, zero
-    // calibration two.
+    // calibration two. Presses: S clicks "Set", E is Enter where the focus is (the step's
+    // own action, "Set", is the default button and has the focus).
     struct Case {
         QAction* entry;
         const char* confirmation;
@@ -104,12 +105,12 @@ TEST_F(ServiceDialogs, CalibrationSessionsOnTheWire) {
                  {Form1()->InlineCalibration1,
                   "Press OK to enter Zero Calibration Mode",
                   ZeroCalibration,
-                  "SS",
+                  "EE",
                   {"cs", "cy", "cz", "ce"}},
                  {reporting->Calibrate1,
                   "Press OK to enter Offline Calibration Mode",
                   DebrisCalibration,
-                  "SSSS",
+                  "SESE",
                   {"cs", "cy", "cz", "cf", "cc", "ce"}},
                  {reporting->InlineCalibrate1,
                   "Press OK to enter Inline Calibration Mode",
@@ -125,8 +126,14 @@ TEST_F(ServiceDialogs, CalibrationSessionsOnTheWire) {
         ASSERT_TRUE(f->isVisible());
         EXPECT_EQ(f->CalibrationMode, c.mode);
         EXPECT_EQ(f->Label1->text().toStdString(), CalibrationStepText(c.mode, 0));
+        EXPECT_TRUE(f->Button1->isDefault());
+        EXPECT_EQ(f->focusWidget(), f->Button1);
         for (char p : c.presses) {
-            QTest::mouseClick(p == 'S' ? f->Button1 : f->Button2, Qt::LeftButton);
+            if (p == 'E') {
+                QTest::keyClick(f->focusWidget() ? f->focusWidget() : f, Qt::Key_Return);
+            } else {
+                QTest::mouseClick(p == 'S' ? f->Button1 : f->Button2, Qt::LeftButton);
+            }
         }
         EXPECT_FALSE(f->isVisible());
         EXPECT_EQ(Commands(sensor), c.commands);

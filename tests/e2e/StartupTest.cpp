@@ -4,8 +4,10 @@
 #include "tests/e2e/Harness.h"
 #include "tests/support/FakeResponder.h"
 #include "tests/support/SensorHelpers.h"
+#include "tests/support/Ser2net.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
@@ -26,12 +28,40 @@ using Startup = ProgramFixture;
 
 } // namespace
 
-TEST_F(Startup, NoPortAtAllShowsTheMessageAndEnds) {
-    prompts.Expect("Error", kNoSensor, PromptAnswer::Ok);
-    Launch();
-    EXPECT_FALSE(Form1()->isVisible()) << "the main window closes, which ends the program";
-    ASSERT_EQ(prompts.boxes.size(), 1u);
-    EXPECT_FALSE(prompts.boxes[0].details.empty()) << "the box says why in its details";
+// However the search finds no sensor, it ends the same way: the message, and the window
+// left open with no poll and no reading shown as if the sensor were healthy.
+TEST_F(Startup, NoSensorEndsTheSameWayWhateverThePortDid) {
+    Pty silent;
+    const struct {
+        const char* name;
+        std::string path; // the device behind COM4, or none
+    } cases[] = {
+        {"no port at all", ""},
+        {"a silent port", silent.SlavePath()},
+        {"a refused network port", "rfc2217://127.0.0.1:" + std::to_string(Ser2net::FreePort())},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        options.ports.clear();
+        if (!c.path.empty()) {
+            options.ports[4] = c.path;
+        }
+        prompts.Expect("Error", kNoSensor, PromptAnswer::Ok);
+        Launch();
+        ASSERT_TRUE(prompts.AllUsed());
+        EXPECT_TRUE(Form1()->isVisible()) << "the window stays for Sensor > Reconnect";
+        EXPECT_FALSE(Form1()->Timer1->isActive()) << "no live poll";
+        EXPECT_EQ(Form1()->lbComms->text(), "COMMS FAIL");
+        EXPECT_EQ(Form1()->Edit3->text(), "---") << "no oil reading was taken";
+        EXPECT_EQ(Form1()->Edit1->text(), "---") << "no temperature was taken";
+        if (c.path.empty()) {
+            ASSERT_EQ(prompts.boxes.size(), 1u);
+            EXPECT_FALSE(prompts.boxes[0].details.empty()) << "the box says why in its details";
+        }
+        app.reset();
+        PortDirectory::Instance() = PortDirectory();
+        prompts.boxes.clear();
+    }
 }
 
 TEST_F(Startup, OneSilentPortIsAskedFiveMoreTimesThenTheWindowStays) {
@@ -156,6 +186,48 @@ TEST_F(Startup, IdentificationReplyOfAnyPeerIsParsed) {
 // ---- Sensor > Reconnect -------------------------------------------------------------------
 
 namespace {
+
+// While the sensor's port has come back with a silent sensor behind it, the sensor is asked
+// again once a second: no faster (the window stays free in between), no slower.
+TEST_F(Startup, AGonePortIsTriedAgainOnceASecond) {
+    sim::Options first;
+    first.link = ::testing::TempDir() + "rhythm-com5-" + std::to_string(::getpid());
+    sim::VirtualSensor& sensor = AddSensor(5, first);
+    options.ports[5] = first.link;
+    Launch();
+    ASSERT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+    sensor.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return Form1()->lbComms->text() == "Comms:Port gone"; }, 5000));
+    sim::Options back = first;
+    back.faults = "silent";
+    sim::VirtualSensor silent(back);
+    ASSERT_TRUE(silent.Start());
+    const auto probes = [&] {
+        std::vector<double> times;
+        for (const auto& f : silent.Frames()) {
+            if (f.text == "I") {
+                times.push_back(f.timeMs);
+            }
+        }
+        return times;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return probes().size() >= 6; }, 12000));
+    EXPECT_EQ(Form1()->lbComms->text(), "Comms:No answer");
+    std::vector<double> gaps;
+    const auto times = probes();
+    // From the second probe on: the first follows the port's return at any moment.
+    for (std::size_t i = 2; i < times.size(); ++i) {
+        gaps.push_back(times[i] - times[i - 1]);
+    }
+    std::sort(gaps.begin(), gaps.end());
+    // The median gap: a coarse timer may fire up to 5 % early, and a tick held up by a busy
+    // moment is followed by one on time.
+    const double median = gaps[gaps.size() / 2];
+    EXPECT_GE(median, 900.0) << "no faster than once a second";
+    EXPECT_LE(median, 1300.0) << "no slower than once a second";
+    Form1()->PortWatch->stop();
+    silent.Stop();
+}
 
 enum class There { SensorOnAnotherPort, Nothing, TwoSilentPorts };
 

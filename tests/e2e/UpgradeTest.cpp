@@ -11,18 +11,25 @@
 #include "tests/support/HexText.h"
 #include "tests/support/SensorHelpers.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
+#include <QCompleter>
+#include <QDialog>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 #include <QWindow>
 
 #include "common/QtUserPrompts.h"
 #include "common/TGauge.h"
+#include "common/UserInputHold.h"
 
 #include <cstring>
 #include <filesystem>
@@ -289,7 +296,9 @@ TEST_F(Upgrade, BlocksOfTenRecordsAndTheVerifyRequestCarryTheImageCrc) {
     }
     lines.push_back(HexLine(1, 0, {}));
     prompts.ExpectFile(WriteHex("blocks", JoinLines(lines)));
-    prompts.Expect("Success", "Application programmed", PromptAnswer::Ok);
+    // The image holds nothing at 0x000200: the new firmware identifies as 255.255, which the
+    // window does not call a success.
+    prompts.Expect("Error", kNoValidApplication, PromptAnswer::Ok);
     sensor.ClearLog();
     Form1()->SensorUpgrade1->trigger();
 
@@ -312,7 +321,9 @@ TEST_F(Upgrade, BlocksOfTenRecordsAndTheVerifyRequestCarryTheImageCrc) {
     EXPECT_EQ(verify->payload,
               (Bytes{0x04, 0x04, 0x00, 0x00, 0x00, 0xFA, 0x1F, 0x01, 0x00, 0xCD, 0xAB}));
     EXPECT_EQ(sensor.ImageCrc(), 0xABCD);
-    EXPECT_EQ(Form1()->LastUpgradeResult(), UpgradeResult::Programmed);
+    EXPECT_EQ(Form1()->LastUpgradeResult(), UpgradeResult::NoApplication);
+    EXPECT_EQ(Form1()->Ports().firmwareNumber, 0xffu);
+    EXPECT_FALSE(Form1()->Timer1->isActive()) << "no poll after an upgrade that failed";
 }
 
 TEST_F(Upgrade, ASensorInItsBootloaderIsNotUnlockedOrRebooted) {
@@ -493,6 +504,55 @@ TEST_F(Upgrade, TheBootloaderMenuRunsTheStepsOneByOneInServiceMode) {
     }
 }
 
+// The window never shows a state it does not have: a step the application received says so
+// and the poll runs on; in the bootloader the status line says the poll is off and no
+// reading stays; "Run" with the application erased says the sensor stays in its bootloader.
+TEST_F(Upgrade, BootloaderStepsSayWhereTheSensorIs) {
+    options.service = true;
+    auto& sensor = Start();
+    const char* const inBootloader = "Comms:Bootloader, no poll";
+    const struct {
+        const char* name;
+        QAction* entry;
+        const char* box; // the error it shows, if any
+        sim::Mode mode;  // where the sensor is afterwards
+        bool polls;
+    } steps[] = {
+        {"Erase while the application runs", Form1()->Erase1, kStepNeedsBootloader,
+         sim::Mode::Application, true},
+        {"Mode", Form1()->Mode1, nullptr, sim::Mode::Bootloader, false},
+        {"Erase", Form1()->Erase1, nullptr, sim::Mode::Bootloader, false},
+        {"Run with nothing to start", Form1()->Run1, kNoApplicationToStart, sim::Mode::Bootloader,
+         false},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        if (s.box) {
+            prompts.Expect("Error", s.box, PromptAnswer::Ok);
+        }
+        s.entry->trigger();
+        ASSERT_TRUE(prompts.AllUsed());
+        Pump(700);
+        EXPECT_EQ(sensor.CurrentMode(), s.mode);
+        EXPECT_EQ(Form1()->Timer1->isActive(), s.polls);
+        if (s.polls) {
+            EXPECT_EQ(Form1()->lbComms->text(), "Comms:Ok");
+            EXPECT_NE(Form1()->Edit3->text(), "---") << "the poll shows readings";
+        } else {
+            EXPECT_EQ(Form1()->lbComms->text(), inBootloader);
+            EXPECT_EQ(Form1()->Edit3->text(), "---");
+            EXPECT_EQ(Form1()->lbErrors->text(), "Status:---");
+        }
+    }
+    ASSERT_FALSE(prompts.boxes.empty());
+    EXPECT_NE(prompts.boxes.back().details.find("Help > Sensor Upgrade"), std::string::npos);
+    const std::string trace = ReadText(tracePath);
+    EXPECT_NE(trace.find("\nBootloader Erase: failed: the sensor runs its application"),
+              std::string::npos);
+    EXPECT_NE(trace.find("\nBootloader Run: no application to start"), std::string::npos);
+    EXPECT_EQ(trace.find("Bootloader Run: ok"), std::string::npos);
+}
+
 TEST_F(Upgrade, OtherWindowsTakeNoInputWhileItRunsAndTheirPollsReturnAfterIt) {
     Start();
     Forms().Form4->show(); // the reporting window samples, the main poll is off
@@ -646,4 +706,65 @@ TEST_F(Upgrade, APathTypedIntoTheFileDialogArrivesWholeWhileItsCompleterShows) {
     EXPECT_TRUE(completerShown) << "the completer's list never opened";
     EXPECT_EQ(dialogs.chosen, path);
     EXPECT_EQ(Form1()->LastUpgradeResult(), UpgradeResult::BadFile);
+}
+
+namespace {
+
+// Counts the key presses that reach a widget past the application's event filters.
+class KeyCounter : public QObject {
+public:
+    int keys = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        keys += event->type() == QEvent::KeyPress ? 1 : 0;
+        return false;
+    }
+};
+
+} // namespace
+
+// The input hold lets through the active modal dialog's own widgets and every popup that the
+// dialog opens, whether the popup's parent is one of its widgets (a button's menu, a
+// drop-down's list) or none (a completer's list); other windows and their popups are held.
+TEST(InputHold, TheModalDialogsOwnPopupsPassWhateverTheirParent) {
+    QWidget other;
+    other.show();
+    auto* otherMenu = new QMenu(&other);
+    QDialog modal;
+    auto* button = new QPushButton("Go", &modal);
+    auto* buttonMenu = new QMenu(button);
+    auto* combo = new QComboBox(&modal);
+    combo->addItems({"a", "b"});
+    auto* name = new QLineEdit(&modal);
+    auto* completer = new QCompleter(QStringList{"alpha", "beta"}, name);
+    name->setCompleter(completer);
+    QWidget strayPopup(nullptr, Qt::Popup);
+    modal.setModal(true);
+    modal.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &modal);
+    const struct {
+        const char* name;
+        QWidget* target;
+        bool passes;
+    } cases[] = {
+        {"a button of the dialog", button, true},
+        {"its button's menu", buttonMenu, true},
+        {"its drop-down's list", combo->view(), true},
+        {"its completer's list, a window without a parent", completer->popup(), true},
+        {"another window", &other, false},
+        {"another window's menu", otherMenu, false},
+        {"a popup without a parent that the dialog did not open", &strayPopup, false},
+    };
+    const UserInputHold hold;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KeyCounter counter;
+        c.target->installEventFilter(&counter);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QCoreApplication::sendEvent(c.target, &key);
+        c.target->removeEventFilter(&counter);
+        EXPECT_EQ(counter.keys, c.passes ? 1 : 0);
+    }
+    modal.hide();
 }

@@ -88,18 +88,23 @@ TEST(UpgradeBackup, RunsBeforeTheRebootAndAFailureAsksWhetherToGoOn) {
         bool backupOk;
         PromptAnswer goOn; // the answer to the question after a failed backup
         UpgradeResult result;
+        std::uint8_t firmware = 0x09; // the new image's firmware number and revision bytes
     } cases[] = {
         {"backup saved", false, true, PromptAnswer::Ok, UpgradeResult::Programmed},
         {"backup failed, stop", false, false, PromptAnswer::No, UpgradeResult::BackupDeclined},
         {"backup failed, go on", false, false, PromptAnswer::Yes, UpgradeResult::Programmed},
         {"sensor in its bootloader: no backup", true, true, PromptAnswer::Ok,
          UpgradeResult::Programmed},
+        {"new firmware identifies as 255.255", false, true, PromptAnswer::Ok,
+         UpgradeResult::NoApplication, 0xff},
     };
     const std::string hexPath = ::testing::TempDir() + "upgrade-backup.hex";
-    ASSERT_TRUE(WriteTextFile(hexPath, JoinLines(FirmwareLines(40, 0x09, 0x33), "\r\n")));
     auto image = std::make_unique<FirmwareImage>();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        const std::uint8_t revision = c.firmware == 0xff ? 0xff : 0x33;
+        ASSERT_TRUE(
+            WriteTextFile(hexPath, JoinLines(FirmwareLines(40, c.firmware, revision), "\r\n")));
         sim::Options o = FastBootloaderOptions();
         if (std::getenv("UPGRADE_TRACE")) {
             o.trace = [](const std::string& l) { std::fprintf(stderr, "%s\n", l.c_str()); };
@@ -141,6 +146,9 @@ TEST(UpgradeBackup, RunsBeforeTheRebootAndAFailureAsksWhetherToGoOn) {
         if (c.result == UpgradeResult::Programmed) {
             prompts.Expect("Success", "Application programmed", PromptAnswer::Ok);
         }
+        if (c.result == UpgradeResult::NoApplication) {
+            prompts.Expect("Error", kNoValidApplication, PromptAnswer::Ok);
+        }
 
         const UpgradeResult result = SensorUpgrade(env);
         EXPECT_EQ(result, c.result) << UpgradeResultName(result);
@@ -161,13 +169,37 @@ TEST(UpgradeBackup, RunsBeforeTheRebootAndAFailureAsksWhetherToGoOn) {
             EXPECT_EQ(sensor.CurrentMode(), sim::Mode::Application);
             EXPECT_TRUE(poll.active) << "the sensor still runs its application: poll again";
         } else {
-            EXPECT_EQ(sensor.FirmwareNumber(), 0x09u);
-            EXPECT_EQ(ports.firmwareNumber, 0x09u);
-            EXPECT_EQ(ports.firmwareRevision, 0x33u);
-            EXPECT_TRUE(poll.active);
+            EXPECT_EQ(sensor.FirmwareNumber(), c.firmware);
+            EXPECT_EQ(ports.firmwareNumber, c.firmware);
+            EXPECT_EQ(ports.firmwareRevision, revision);
+            // No application: the poll stays off, as after any failed upgrade.
+            EXPECT_EQ(poll.active, c.result == UpgradeResult::Programmed);
+            EXPECT_EQ(ApplicationRunsAfter(result), c.result == UpgradeResult::Programmed);
             const std::string& details = prompts.boxes.back().details;
-            EXPECT_EQ(details, c.backupOk && !c.inBootloader ? "Configuration backup: " + backupPath
-                                                             : std::string());
+            const std::string backupLine =
+                c.backupOk && !c.inBootloader ? "Configuration backup: " + backupPath : "";
+            EXPECT_NE(details.find(backupLine), std::string::npos) << details;
+            if (c.result == UpgradeResult::Programmed) {
+                EXPECT_EQ(details, backupLine);
+            } else {
+                EXPECT_NE(details.find("Sensor Upgrade"), std::string::npos) << details;
+            }
+        }
+        if (c.result != UpgradeResult::BackupDeclined) {
+            // The settle pause: the bootloader is asked 100 ms after the line went to 57600
+            // (after the reboot's six seconds, or after the last unanswered identification's
+            // second).
+            double lastText = -1;
+            double firstBoot = -1;
+            for (const auto& f : sensor.Frames()) {
+                if (f.kind == sim::ReceivedFrame::Kind::Bootloader) {
+                    firstBoot = f.timeMs;
+                    break;
+                }
+                lastText = f.endMs;
+            }
+            ASSERT_GE(lastText, 0);
+            EXPECT_GE(firstBoot - lastText, c.inBootloader ? 1090.0 : 6090.0);
         }
         ports.debugLog.Close();
         std::FILE* trace = std::fopen(tracePath.c_str(), "rb");
@@ -313,6 +345,54 @@ TEST(BootloaderSteps, AReplyOneByteShortFailsEveryStep) {
         }
     }
     EXPECT_EQ(sensor.CurrentMode(), sim::Mode::Bootloader);
+    sensor.Stop();
+}
+
+// The download counts the records that the bootloader acknowledged against the records the
+// file held when it was checked: a file changed on disk between the check and the download
+// fails the programming, though every block was acknowledged.
+TEST(BootloaderSteps, ProgrammingChecksTheAcknowledgedRecordsAgainstTheCheckedFile) {
+    const std::string hexPath = ::testing::TempDir() + "bootloader-changed.hex";
+    const auto lines = FirmwareLines(24, 0x05, 0x01);
+    sim::Options o = FastBootloaderOptions();
+    o.timing.bootIdleMs = 120000;
+    sim::VirtualSensor sensor(o);
+    ASSERT_TRUE(sensor.Start());
+    SensorPort port(7, sensor);
+    ASSERT_TRUE(port.opened);
+    CommandExchange exchange(port.ports);
+    exchange.SendCommand("Q");
+    ASSERT_TRUE(WaitUntilMode(sensor, sim::Mode::Bootloader));
+    ASSERT_TRUE(port.Channel().SetBaudRate(kBootloaderBaud));
+    auto image = std::make_unique<FirmwareImage>();
+    const struct {
+        const char* name;
+        std::size_t keptLines; // of the checked file, when the download reads it
+        bool programmed;
+    } cases[] = {
+        {"unchanged", lines.size(), true},
+        {"cut short after the check", lines.size() - 5, false},
+        {"one record fewer", lines.size() - 2, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteTextFile(hexPath, JoinLines(lines, "\r\n")));
+        HexFile file;
+        ASSERT_TRUE(file.Open(hexPath));
+        const HexCheck check = CheckHexFile(file);
+        ASSERT_TRUE(check.ok) << check.problem;
+        std::vector<std::string> kept(lines.begin(),
+                                      lines.begin() + static_cast<long>(c.keptLines));
+        if (c.keptLines < lines.size()) {
+            kept.push_back(lines.back()); // the end-of-file record stays
+        }
+        ASSERT_TRUE(WriteTextFile(hexPath, JoinLines(kept, "\r\n")));
+        Bootloader boot(exchange, file, *image);
+        ASSERT_TRUE(boot.EraseApplication());
+        sensor.ClearLog();
+        EXPECT_EQ(boot.ProgramApplication(check.records), c.programmed);
+        EXPECT_GT(BootloaderFrames(sensor), 0) << "the blocks went out and were acknowledged";
+    }
     sensor.Stop();
 }
 

@@ -1,6 +1,13 @@
 #include "monitor/LiveStatus.h"
 
+#include "common/TraceLog.h"
+
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 using namespace quellon;
 
@@ -62,5 +69,42 @@ TEST(LiveStatus, ParsesOnlyWellFormedRecords) {
         keep.coarse = 42;
         EXPECT_FALSE(ParseLiveStatus(b, keep));
         EXPECT_EQ(keep.coarse, 42) << "a rejected record changes nothing";
+    }
+}
+
+// The search's records open their line, the poll's end it: wherever they meet, every record
+// stands on a line of its own, and nothing else is added.
+TEST(LiveStatus, EveryTraceRecordStandsOnALineOfItsOwn) {
+    const struct {
+        const char* name;
+        std::vector<std::string> writes;
+        std::string file;
+    } cases[] = {
+        {"a poll after the search's last line",
+         {"\nm_comnum 5", "50,54,991,368,0\n"},
+         "\nm_comnum 5\n50,54,991,368,0\n"},
+        {"polls after polls", {"1,2,3,4,0\n", "5,6,7,8,1c\n"}, "1,2,3,4,0\n5,6,7,8,1c\n"},
+        {"the search's own records",
+         {"\nOpen Port 3", "\nPingcomport 3", "\ndeleting comport 3\n"},
+         "\nOpen Port 3\nPingcomport 3\ndeleting comport 3\n"},
+        {"a poll first in the file", {"1,2,3,4,0\n"}, "1,2,3,4,0\n"},
+        {"an unfinished line, then another",
+         {"Reporting: x", "Reporting: y\n"},
+         "Reporting: x\nReporting: y\n"},
+    };
+    const std::string path = ::testing::TempDir() + "trace-lines.log";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            TraceLog trace;
+            ASSERT_TRUE(trace.Create(path));
+            for (const std::string& w : c.writes) {
+                trace.Write("%s", w.c_str());
+            }
+        }
+        std::ifstream in(path, std::ios::binary);
+        const std::string file((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        EXPECT_EQ(file, c.file);
     }
 }

@@ -6,8 +6,11 @@
 // It finds the sensor like the configurator, shows the reporting window (its files in the
 // working directory, the log at FILE when given) and samples until killed, or for N
 // seconds. --shots saves PNGs of the reporting window after the sampling and of the
-// calibration dialog (two steps), the LED test and the about dialog, then ends.
+// calibration dialog (two steps), the LED test and the about dialog, then ends. --screen
+// saves the whole screen (frames and all, as a window system draws them) with the main, the
+// configuration and the reporting window open in turn, then ends.
 #include "app/Application.h"
+#include "config/TForm2.h"
 #include "dialogs/TForm5.h"
 #include "dialogs/TForm6.h"
 #include "dialogs/TForm7.h"
@@ -16,8 +19,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
@@ -59,6 +64,17 @@ void Shot(QWidget* w, const std::string& dir, const char* name) {
     }
 }
 
+// The whole screen after `ms` of events.
+void ScreenShot(const std::string& dir, const char* name, int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    const std::string path = dir + "/" + name;
+    if (!QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(path))) {
+        std::fprintf(stderr, "cannot save %s\n", path.c_str());
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +84,7 @@ int main(int argc, char** argv) {
     RunPrompts prompts;
     int seconds = 0;
     std::string shots;
+    std::string screen;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         const std::string v = argv[i + 1];
@@ -79,6 +96,8 @@ int main(int argc, char** argv) {
             seconds = std::atoi(v.c_str());
         } else if (a == "--shots") {
             shots = v;
+        } else if (a == "--screen") {
+            screen = v;
         } else {
             std::fprintf(stderr, "quellon-reporting-run: bad argument %s\n", a.c_str());
             return 2;
@@ -101,6 +120,15 @@ int main(int argc, char** argv) {
             return;
         }
         wait.stop();
+        if (!screen.empty()) {
+            ScreenShot(screen, "main.png", 1500);
+            forms.Form2->show();
+            ScreenShot(screen, "configuration.png", 2500);
+            forms.Form2->close();
+            forms.Form4->show();
+            ScreenShot(screen, "reporting.png", 3000);
+            std::_Exit(0);
+        }
         forms.Form4->show();
         if (!prompts.logPath.empty()) {
             forms.Form4->Open1->trigger();

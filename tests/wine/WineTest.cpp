@@ -154,7 +154,7 @@ class WineWire : public Wine, public ::testing::WithParamInterface<Operation> {}
 // (the upgrade switches the line to 57600 through SetCommState and back).
 TEST_P(WineWire, TheWindowsBuildPutsTheSameFramesOnTheLine) {
     const Operation& op = GetParam();
-    ASSERT_TRUE(WriteTextFile(s_folder + "/fw.hex", JoinLines(FirmwareLines(24, 0xF0, 0x05))));
+    ASSERT_TRUE(WriteTextFile(s_folder + "/fw.hex", JoinLines(FirmwareLines(40, 0xF0, 0x05))));
     ASSERT_TRUE(WriteTextFile(s_folder + "/in.dsc", "26:04b0\n0c:01ff\n3a:00ff\n"));
     sim::VirtualSensor& windows = Sensor(5);
     sim::Options quiet = FastBootloaderOptions();
