@@ -25,6 +25,9 @@ QSize ScrollCentralWidget(QMainWindow* window) {
     scroll->setWidgetResizable(true);
     scroll->setWidget(content);
     window->setCentralWidget(scroll);
+    // Called from a show event, after the window showed its children: the new one is shown
+    // here, or it would stay hidden until the window is shown again.
+    scroll->show();
     return wanted;
 }
 

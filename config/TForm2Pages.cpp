@@ -233,7 +233,7 @@ void TForm2::ConnectEntry(QWidget* control, const ParameterRow& row) {
 
 void TForm2::PressSet(const std::string& setButton) {
     auto* button = qobject_cast<QPushButton*>(Control(setButton));
-    if (button && button->isEnabled() && button->isVisibleTo(this)) {
+    if (button && button->isEnabled() && button->isVisible()) {
         button->click();
     }
 }
