@@ -160,9 +160,11 @@ public:
         mosquitto_connect(m_client, "127.0.0.1", port, 10);
         mosquitto_loop_start(m_client);
     }
+    // The loop thread ends by itself after the disconnect; cancelling it instead could leave
+    // one of the library's mutexes locked when the client is destroyed.
     ~Subscriber() {
         mosquitto_disconnect(m_client);
-        mosquitto_loop_stop(m_client, true);
+        mosquitto_loop_stop(m_client, false);
         mosquitto_destroy(m_client);
     }
     bool WaitSubscribed() {
