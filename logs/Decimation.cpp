@@ -5,19 +5,21 @@
 namespace quellon {
 
 namespace {
-constexpr std::size_t kFirstBlock = 16;
-constexpr std::size_t kFactor = 8;
+// Blocks of 16 rows, then each level 8 blocks of the one below: powers of two, so that a
+// row's block and its place in it are shifts and masks.
+constexpr unsigned kFirstShift = 4;
+constexpr unsigned kFactorShift = 3;
 } // namespace
 
 void MinMaxPyramid::Build(const std::vector<float>& column) {
     m_levels.clear();
     const std::vector<float>* lowBelow = &column;
     const std::vector<float>* highBelow = &column;
-    std::size_t group = kFirstBlock; // entries of the level below per entry
-    std::size_t block = kFirstBlock;
+    std::size_t group = std::size_t{1} << kFirstShift; // entries of the level below per entry
+    unsigned shift = kFirstShift;
     while (lowBelow->size() >= group) {
         Level level;
-        level.block = block;
+        level.shift = shift;
         const std::size_t n = lowBelow->size() / group; // whole blocks only
         level.low.resize(n);
         level.high.resize(n);
@@ -30,8 +32,8 @@ void MinMaxPyramid::Build(const std::vector<float>& column) {
         m_levels.push_back(std::move(level));
         lowBelow = &m_levels.back().low;
         highBelow = &m_levels.back().high;
-        group = kFactor;
-        block *= kFactor;
+        group = std::size_t{1} << kFactorShift;
+        shift += kFactorShift;
     }
 }
 
@@ -47,25 +49,28 @@ void MinMaxPyramid::Range(const std::vector<float>& column, std::size_t from, st
                           float& low, float& high) const {
     low = column[from];
     high = column[from];
+    const auto fits = [this, to](std::size_t level, std::size_t i) {
+        const Level& l = m_levels[level];
+        const std::size_t block = std::size_t{1} << l.shift;
+        return (i & (block - 1)) == 0 && i + block <= to && (i >> l.shift) < l.low.size();
+    };
     std::size_t i = from;
     while (i < to) {
-        bool used = false;
-        for (std::size_t k = m_levels.size(); k-- > 0;) {
-            const Level& l = m_levels[k];
-            const std::size_t b = l.block;
-            if (i % b == 0 && i + b <= to && i / b < l.low.size()) {
-                low = std::min(low, l.low[i / b]);
-                high = std::max(high, l.high[i / b]);
-                i += b;
-                used = true;
-                break;
-            }
-        }
-        if (!used) {
+        if (m_levels.empty() || !fits(0, i)) {
             low = std::min(low, column[i]);
             high = std::max(high, column[i]);
             ++i;
+            continue;
         }
+        // The largest block that starts at this row and ends within the range.
+        std::size_t k = 0;
+        while (k + 1 < m_levels.size() && fits(k + 1, i)) {
+            ++k;
+        }
+        const Level& l = m_levels[k];
+        low = std::min(low, l.low[i >> l.shift]);
+        high = std::max(high, l.high[i >> l.shift]);
+        i += std::size_t{1} << l.shift;
     }
 }
 
@@ -100,7 +105,13 @@ void Decimate(const std::vector<double>& time, const std::vector<float>& column,
         std::size_t begin = first;
         for (int p = 0; p < pixels && begin < last; ++p) {
             const double edge = from + width * (p + 1);
-            std::size_t end = p + 1 == pixels ? last : std::max(begin, at(edge));
+            std::size_t end =
+                p + 1 == pixels
+                    ? last
+                    : static_cast<std::size_t>(
+                          std::lower_bound(time.begin() + static_cast<std::ptrdiff_t>(begin),
+                                           time.begin() + static_cast<std::ptrdiff_t>(last), edge) -
+                          time.begin());
             end = std::min(end, last);
             if (end == begin) {
                 continue;

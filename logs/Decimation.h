@@ -18,7 +18,7 @@ public:
 
 private:
     struct Level {
-        std::size_t block = 0;
+        unsigned shift = 0; // rows per entry: 1 << shift
         std::vector<float> low, high;
     };
     std::vector<Level> m_levels; // finest first

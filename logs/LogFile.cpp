@@ -512,6 +512,23 @@ void LogParser::Row(const char* begin, const char* end) {
     ++m_out.rows;
 }
 
+namespace {
+
+// The file's length in bytes, past 2 GiB too (a long is 32 bits on Windows); 0 if unknown.
+std::uint64_t SizeOf(std::FILE* file) {
+#ifdef _WIN32
+    const long long at =
+        _fseeki64(file, 0, SEEK_END) == 0 ? static_cast<long long>(_ftelli64(file)) : -1;
+    _fseeki64(file, 0, SEEK_SET);
+#else
+    const long long at = fseeko(file, 0, SEEK_END) == 0 ? static_cast<long long>(ftello(file)) : -1;
+    fseeko(file, 0, SEEK_SET);
+#endif
+    return at > 0 ? static_cast<std::uint64_t>(at) : 0;
+}
+
+} // namespace
+
 LoadResult LoadLog(const std::string& path, LogData& out, std::string& message,
                    const LoadEnvironment& env) {
     out = LogData{};
@@ -523,12 +540,7 @@ LoadResult LoadLog(const std::string& path, LogData& out, std::string& message,
         return LoadResult::CannotRead;
     }
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> hold(file, std::fclose);
-    std::uint64_t size = 0;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long long at = static_cast<long long>(std::ftell(file));
-        size = at > 0 ? static_cast<std::uint64_t>(at) : 0;
-        std::fseek(file, 0, SEEK_SET);
-    }
+    const std::uint64_t size = SizeOf(file);
     LogParser parser(out);
     constexpr std::size_t kPiece = 1 << 22;
     std::vector<char> buffer(kPiece);
