@@ -9,6 +9,13 @@
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -203,12 +210,23 @@ bool ReplacingFile::Commit(std::string& reason) {
     if (!Close(reason)) {
         return false;
     }
+#ifdef _WIN32
+    // Write-through: the call returns once the new name is on the disk, so that a file
+    // committed before something depends on it (the counter of serial numbers given out)
+    // does not come back as it was after a power cut. A read-only target is refused.
+    if (!MoveFileExW(NativePath(m_temp).c_str(), NativePath(m_target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        reason = std::system_category().message(static_cast<int>(GetLastError()));
+        return false; // the temporary file stays for Keep
+    }
+#else
     std::error_code ec;
     fs::rename(NativePath(m_temp), NativePath(m_target), ec);
     if (ec) {
         reason = ec.message(); // the temporary file stays for Keep
         return false;
     }
+#endif
     m_temp.clear();
     return true;
 }

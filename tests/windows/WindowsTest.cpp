@@ -5,6 +5,7 @@
 // state a port really holds after the backend opened it.
 #include "cli/Interruption.h"
 #include "cli/WindowsConsole.h"
+#include "common/FileAccess.h"
 #include "serial/CommandExchange.h"
 #include "serial/Discovery.h"
 #include "serial/PortDirectory.h"
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -368,4 +370,55 @@ TEST(LivePort, TheLineIsSetWholeAndTheSensorAnswers) {
     EXPECT_NE(now.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
     EXPECT_EQ(now.fOutX, 0u);
     EXPECT_EQ(now.fInX, 0u);
+}
+
+// A committed file replaces its target (or takes a new name) under any name, and no
+// temporary file is left behind.
+TEST(ReplacingFile, CommitReplacesTheTargetUnderAnyName) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / "quellon-replacing";
+    fs::remove_all(folder);
+    ASSERT_TRUE(fs::create_directories(folder));
+    struct Case {
+        const char* name;   // UTF-8
+        const char* before; // nullptr: no file there yet
+    } cases[] = {
+        {"counter.txt", nullptr},
+        {"counter.txt", "5000\n"},
+        {"z\xC3\xA4hler 5.txt", "5000\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path target =
+            folder / fs::path(std::u8string(reinterpret_cast<const char8_t*>(c.name)));
+        const std::u8string u8 = target.u8string();
+        const std::string path(u8.begin(), u8.end());
+        fs::remove(target);
+        if (c.before) {
+            std::string reason;
+            ReplacingFile first;
+            ASSERT_TRUE(first.Create(path, reason)) << reason;
+            first.Write(c.before);
+            ASSERT_TRUE(first.Commit(reason)) << reason;
+        }
+        {
+            std::string reason;
+            ReplacingFile file;
+            ASSERT_TRUE(file.Create(path, reason)) << reason;
+            file.Write("5001\n");
+            EXPECT_TRUE(file.Commit(reason)) << reason;
+        }
+        std::string content;
+        std::string reason;
+        ASSERT_TRUE(ReadWholeFile(path, 1024, content, reason)) << reason;
+        EXPECT_EQ(content, "5001\n");
+        int files = 0;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            (void)entry;
+            ++files;
+        }
+        EXPECT_EQ(files, 1) << "a temporary file was left behind";
+        fs::remove(target);
+    }
+    fs::remove_all(folder);
 }
