@@ -75,7 +75,6 @@ LogWindow::LogWindow(UserPrompts& prompts, QWidget* parent) : QWidget(parent), m
     m_messages = new QLabel;
     m_messages->setWordWrap(true);
     m_messages->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_messages->setStyleSheet("color: #a00000");
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -166,6 +165,8 @@ void LogWindow::Finished(const std::shared_ptr<LoadedLog>& log, int result, cons
     m_open->setEnabled(true);
     m_openSecond->setEnabled(true);
     const auto r = static_cast<LoadResult>(result);
+    // What went wrong in dark red; what was loaded, skipping nothing, in the window's colour.
+    m_messages->setStyleSheet("color: #a00000");
     if (r == LoadResult::Cancelled) {
         m_messages->setText("Loading cancelled.");
         emit Loaded(false);
@@ -182,11 +183,13 @@ void LogWindow::Finished(const std::shared_ptr<LoadedLog>& log, int result, cons
     m_logs[slot] = log;
     ShowLogs();
     QString text;
+    bool skipped = false;
     for (const auto& l : m_logs) {
         if (!l) {
             continue;
         }
         const LogData& d = l->data;
+        skipped = skipped || d.badCount > 0;
         text += QString("%1: %2, %3 samples")
                     .arg(QString::fromStdString(d.path))
                     .arg(FormatName(d.format))
@@ -199,6 +202,7 @@ void LogWindow::Finished(const std::shared_ptr<LoadedLog>& log, int result, cons
         }
         text += "\n";
     }
+    m_messages->setStyleSheet(skipped ? "color: #a00000" : "");
     m_messages->setText(text.trimmed());
     emit Loaded(true);
 }
