@@ -38,6 +38,9 @@ bool ParsePublishOption(const std::vector<std::string>& args, std::size_t& i, Pu
     return true;
 }
 
+const char* const kCannotPublish =
+    "this build cannot publish: it has no MQTT library (publish from the Linux build)";
+
 bool CheckPublishOptions(const PublishOptions& o, std::string& error) {
     if (o.url.empty()) {
         if (!o.ca.empty() || !o.cert.empty() || !o.key.empty() || !o.user.empty()) {
@@ -45,6 +48,11 @@ bool CheckPublishOptions(const PublishOptions& o, std::string& error) {
             return false;
         }
         return true;
+    }
+    if (!feed::PublishingAvailable()) {
+        // Said before any port is opened or any sensor looked for.
+        error = kCannotPublish;
+        return false;
     }
     feed::FeedUrl url;
     if (!feed::ParseFeedUrl(o.url, url, error)) {
@@ -88,8 +96,7 @@ bool MonitorPublisher::Start() {
     Session& s = st.s;
     std::string error;
     if (!feed::PublishingAvailable()) {
-        s.Tell("this build cannot publish: it has no MQTT library (publish from the Linux "
-               "build)");
+        s.Tell(kCannotPublish);
         return false;
     }
     feed::ParseFeedUrl(st.options.url, st.url, error);
