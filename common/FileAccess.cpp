@@ -115,6 +115,19 @@ bool PathExists(const std::string& path) {
     return fs::exists(fs::symlink_status(NativePath(path), ec));
 }
 
+Presence PathPresence(const std::string& path, std::string& reason) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(NativePath(path), ec);
+    if (fs::exists(status)) {
+        return Presence::Present;
+    }
+    if (!ec || ec == std::errc::no_such_file_or_directory) {
+        return Presence::Absent;
+    }
+    reason = ec.message();
+    return Presence::Unknown;
+}
+
 std::string ReplacingFile::Resolved(const std::string& path) {
     fs::path target = NativePath(path);
     std::error_code ec;

@@ -15,6 +15,11 @@ std::FILE* OpenUserFile(const std::string& path, const char* mode, std::string& 
 
 // True when something (a file, a folder) exists at the path.
 bool PathExists(const std::string& path);
+// Whether something stands at the path; Unknown (with the reason) when the file system could
+// not say (a folder on the way that is no folder or cannot be searched, an I/O error), which
+// a caller that would start afresh for a missing file must not take for Absent.
+enum class Presence { Absent, Present, Unknown };
+Presence PathPresence(const std::string& path, std::string& reason);
 
 // The whole content of a file of at most `limit` bytes. False with the reason otherwise.
 bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& content,

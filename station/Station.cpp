@@ -264,6 +264,12 @@ bool LoadJob(const std::string& path, Job& job, std::string& error, std::time_t 
             error = path + ": the serial number range ends before it begins";
             return false;
         }
+        if (job.firstSerial == 0 || job.lastSerial == 0xFFFF) {
+            // A blank sensor holds 0 or 65535: such a unit would seem to hold a number.
+            error = path + ": the serial number range may not hold 0 or 65535, which a blank "
+                           "or erased sensor holds";
+            return false;
+        }
         job.serials.emplace(Beside(path, s["counter"].get<std::string>()), job.firstSerial,
                             job.lastSerial);
         std::uint32_t next = 0;
@@ -272,6 +278,30 @@ bool LoadJob(const std::string& path, Job& job, std::string& error, std::time_t 
             error = reason;
             return false;
         }
+        job.givenBelow = next;
+    }
+    // The serial number and the date are the station's to give: a configuration that wrote
+    // them would give every unit the same.
+    const auto writes = [&job](std::initializer_list<ConfigAddress> addresses) {
+        return std::any_of(job.entries.begin(), job.entries.end(), [&](const DscEntry& e) {
+            return std::find(addresses.begin(), addresses.end(), e.address) != addresses.end();
+        });
+    };
+    if (job.serials && writes({kSerialNumberAddress})) {
+        error = "the configuration " + job.configuration +
+                " writes the serial number (80), which the job gives each unit";
+        return false;
+    }
+    if (job.date && writes({kDayAddress, kMonthAddress, kYearAddress})) {
+        error = "the configuration " + job.configuration +
+                " writes the manufacture date (90 to 94), which the job writes";
+        return false;
+    }
+    // A log that cannot be written would cost every unit its record after its number.
+    std::string why;
+    if (!CanAppendRecords(job.log, why)) {
+        error = "cannot write the log " + job.log + ": " + why;
+        return false;
     }
     return true;
 }
@@ -392,7 +422,9 @@ UnitOutcome RunUnit(const Job& job, UnitEnvironment& env) {
         }
         out.serial = held;
         if (job.serials) {
-            if (held >= job.firstSerial && held <= job.lastSerial) {
+            // Kept only when this counter gave it before the run: a number of the range that
+            // the counter has not given yet would be given again to another unit.
+            if (held >= job.firstSerial && held <= job.lastSerial && held < job.givenBelow) {
                 out.serialKept = true;
             } else {
                 std::uint32_t number = 0;

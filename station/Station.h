@@ -43,6 +43,9 @@ struct Job {
     std::optional<SerialCounter> serials;
     std::uint32_t firstSerial = 0;
     std::uint32_t lastSerial = 0;
+    // The counter's next number when the job was read: the numbers of the range below it
+    // were given by this counter before the run, and a unit holding one of them keeps it.
+    std::uint32_t givenBelow = 0;
     std::optional<ManufactureDate> date; // "today" is resolved when the job is read
     std::string log;
 };
@@ -52,8 +55,10 @@ inline constexpr const char* kJobKeys[] = {"station",        "firmware", "config
                                            "serial_numbers", "log",      "manufacture_date"};
 
 // Reads and checks the job: the keys, the firmware (as the upgrade checks it), the
-// configuration (as import checks it), a serial number range with a number left, the date
-// ("today" or "DD:MM:YY"). False with the reason; nothing is sent to any sensor.
+// configuration (as import checks it, and not writing the serial number or the date that
+// the job gives), a serial number range with a number left and neither 0 nor 65535 (what a
+// blank or erased memory holds), the date ("today" or "DD:MM:YY"), and a log that can be
+// written. False with the reason; nothing is sent to any sensor.
 bool LoadJob(const std::string& path, Job& job, std::string& error, std::time_t now);
 
 // The words a unit's record fingerprints, in this order: the export list, the other words

@@ -130,8 +130,16 @@ void FileLock::Unlock() {
 
 SerialCounter::Outcome SerialCounter::Next(std::uint32_t& number, std::string& reason) const {
     number = m_first;
-    if (!PathExists(m_path)) {
+    std::string why;
+    switch (PathPresence(m_path, why)) {
+    case Presence::Absent:
         return m_first <= m_last ? Outcome::Taken : Outcome::Exhausted;
+    case Presence::Unknown:
+        // Not taken for a missing counter, which would give the range again from its start.
+        reason = "cannot read the serial number counter " + m_path + ": " + why;
+        return Outcome::Failed;
+    case Presence::Present:
+        break;
     }
     std::string text;
     if (!ReadWholeFile(m_path, kMaxCounterBytes, text, reason)) {
@@ -201,13 +209,37 @@ std::string RecordText(const Record& record) {
     return record.dump(-1, ' ', false, Record::error_handler_t::replace);
 }
 
+bool CanAppendRecords(const std::string& logPath, std::string& reason) {
+    FileLock lock;
+    if (!lock.Lock(logPath + ".lock", reason)) {
+        return false;
+    }
+    const Presence presence = PathPresence(logPath, reason);
+    if (presence == Presence::Unknown) {
+        return false;
+    }
+    std::string text;
+    if (presence == Presence::Present && !ReadWholeFile(logPath, kMaxLogBytes, text, reason)) {
+        return false;
+    }
+    std::FILE* out = OpenUserFile(logPath, "ab", reason);
+    if (!out) {
+        return false;
+    }
+    std::fclose(out);
+    return true;
+}
+
 bool AppendRecord(const std::string& logPath, Record& record, std::string& reason) {
     FileLock lock;
     if (!lock.Lock(logPath + ".lock", reason)) {
         return false;
     }
     std::string text;
-    if (PathExists(logPath) && !ReadWholeFile(logPath, kMaxLogBytes, text, reason)) {
+    const Presence presence = PathPresence(logPath, reason);
+    if (presence == Presence::Unknown ||
+        (presence == Presence::Present && !ReadWholeFile(logPath, kMaxLogBytes, text, reason))) {
+        // Not taken for a new log, whose chain would start again in the middle of the file.
         reason = "cannot read the log " + logPath + ": " + reason;
         return false;
     }

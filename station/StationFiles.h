@@ -64,6 +64,9 @@ inline constexpr const char* kNoPreviousLine =
 // Appends `record` (its "prev" and "hash" set here) under "LOG.lock", flushed to the disk
 // before it returns. False with the reason when the line could not be written.
 bool AppendRecord(const std::string& logPath, Record& record, std::string& reason);
+// Whether records can be appended to the log: it can be read whole (within the size a log
+// may have) and opened for appending; a missing log is made, empty. False with the reason.
+bool CanAppendRecords(const std::string& logPath, std::string& reason);
 
 struct ChainCheck {
     bool ok = false;

@@ -270,9 +270,12 @@ TEST(Station, FiveUnitsOneRunThenChecksAndVerifies) {
     EXPECT_EQ(serials.size(), 3u) << "distinct numbers";
 
     // A second run: two new units and one of the first run's again, which keeps its number.
+    // One new unit comes holding 5999, a number of the range that the counter has not given:
+    // it gets a number of its own, since the counter would give 5999 to another unit later.
     Bench second;
     second.Add(5, "");
     second.Add(6, "");
+    second.sensors[1]->WriteWord(0x80, 5999);
     args = second.args;
     args.insert(args.end(), {"--port", "COM7=" + first.sensors[0]->SlavePath()});
     args.insert(args.end(), {"--all", "station", "job.json"});
@@ -289,6 +292,7 @@ TEST(Station, FiveUnitsOneRunThenChecksAndVerifies) {
             EXPECT_EQ(r["serial_number_kept"], true);
         } else {
             EXPECT_GT(n, firstRunLast) << "a new number";
+            EXPECT_NE(n, 5999u) << "a number the counter has not given is not kept";
             EXPECT_EQ(r["serial_number_kept"], false);
             serials.insert(n);
         }
@@ -355,6 +359,8 @@ TEST(Station, BadJobsAreRefusedBeforeAnyPortOpens) {
     WriteTextFile(folder + "/customer.dsc", "26:04b0\n");
     WriteTextFile(folder + "/bad.dsc", "26:04b0\n28:1x\n");
     WriteTextFile(folder + "/used.txt", "5999\n");
+    WriteTextFile(folder + "/serial.dsc", "26:04b0\n80:04d2\n");
+    WriteTextFile(folder + "/dated.dsc", "26:04b0\n92:000c\n");
     const std::string range = R"("serial_numbers": {"first": 5000, "last": 5999, "counter": )";
     const struct {
         const char* name;
@@ -378,6 +384,20 @@ TEST(Station, BadJobsAreRefusedBeforeAnyPortOpens) {
          "\"serial_numbers\" takes"},
         {"a bad date", R"({"log": "l", "manufacture_date": "31:13:26"})",
          "\"manufacture_date\" takes \"today\" or DD:MM:YY"},
+        {"a configuration that writes the serial number",
+         R"({"log": "l", "configuration": "serial.dsc", )" + range + R"("n.txt"}})",
+         "the configuration serial.dsc writes the serial number (80)"},
+        {"a configuration that writes the date",
+         R"({"log": "l", "configuration": "dated.dsc", "manufacture_date": "today"})",
+         "the configuration dated.dsc writes the manufacture date"},
+        {"a range that holds a blank sensor's 65535",
+         R"({"log": "l", "serial_numbers": {"first": 65000, "last": 65535, "counter": "n.txt"}})",
+         "may not hold 0 or 65535"},
+        {"a range that holds 0",
+         R"({"log": "l", "serial_numbers": {"first": 0, "last": 9, "counter": "n.txt"}})",
+         "may not hold 0 or 65535"},
+        {"a log that cannot be written", R"({"log": "none/l", "configuration": "customer.dsc"})",
+         "cannot write the log"},
         {"not JSON", "{\"log\": ", "is not JSON"},
     };
     sim::VirtualSensor sensor(FastBootloaderOptions());
