@@ -79,11 +79,20 @@ struct MqttFeed::Impl {
             const int rc =
                 mosquitto_publish(client, &mid, settings.stateTopic.c_str(),
                                   static_cast<int>(payload.size()), payload.data(), 1, false);
-            // NO_CONN: the library queued it and sends it once connected again.
-            if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
+            // Only a message refused before the library queued it is the reading's to hand
+            // again. Any other failure (no connection, a write that failed) came after it was
+            // queued under `mid`: the library sends it once connected again, and handing the
+            // reading again would publish it twice.
+            const bool refused = rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_NOMEM ||
+                                 rc == MOSQ_ERR_PAYLOAD_SIZE || rc == MOSQ_ERR_MALFORMED_UTF8 ||
+                                 rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
+            if (refused) {
                 break;
             }
             buffer.Handed(id, mid);
+            if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
+                break;
+            }
         }
     }
 
