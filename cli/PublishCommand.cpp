@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <unistd.h>
 
@@ -104,6 +106,20 @@ bool MonitorPublisher::Start() {
     st.sensor = s.memory.ReadConfigWord(kSerialNumberAddress, serial) && serial != 0xffff
                     ? std::to_string(serial)
                     : s.Label();
+    {
+        // Two sensors of one run with the same serial number (or none set) would share a
+        // topic and a spill file and throw each other off the broker: the second publishes
+        // under its COM number.
+        static std::mutex namesLock;
+        static std::set<std::string> names;
+        const std::lock_guard<std::mutex> l(namesLock);
+        if (!names.insert(st.sensor).second) {
+            s.Tell("another sensor of this run has the serial number " + st.sensor +
+                   ": this one publishes as " + s.Label());
+            st.sensor = s.Label();
+            names.insert(st.sensor);
+        }
+    }
     st.topics = feed::TopicsOf(st.url.prefix, st.sensor);
     st.where = std::string(st.url.tls ? "mqtts://" : "mqtt://") + st.url.host + ":" +
                std::to_string(st.url.port);

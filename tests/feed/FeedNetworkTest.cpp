@@ -234,6 +234,8 @@ TEST(FeedNetwork, AllPublishesEverySensor) {
     sim::VirtualSensor b(second);
     ASSERT_TRUE(a.Start());
     ASSERT_TRUE(b.Start());
+    // Both hold the same serial number: the second to start publishing takes its COM number.
+    b.WriteWord(0x80, a.ReadWord(0x80));
     Subscriber subscriber(broker.Port(), "plant/#");
     ASSERT_TRUE(subscriber.WaitSubscribed());
     const CliRun run =
@@ -246,6 +248,12 @@ TEST(FeedNetwork, AllPublishesEverySensor) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const auto seqs = Sequences(subscriber.Messages());
     ASSERT_EQ(seqs.size(), 2u) << run.err;
+    const std::string serial = std::to_string(a.ReadWord(0x80));
+    EXPECT_EQ(seqs.count("plant/" + serial + "/state"), 1u) << run.err;
+    EXPECT_EQ(seqs.count("plant/COM5/state") + seqs.count("plant/COM6/state"), 1u) << run.err;
+    EXPECT_NE(run.err.find("another sensor of this run has the serial number " + serial),
+              std::string::npos)
+        << run.err;
     for (const auto& [topic, numbers] : seqs) {
         SCOPED_TRACE(topic);
         ExpectEveryNumber(numbers, 4);
