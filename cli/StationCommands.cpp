@@ -133,6 +133,17 @@ bool CheckVerify(const std::vector<std::string>& args, std::string& error) {
     return station::ReadRecords(args[0], records, error);
 }
 
+namespace {
+
+// A record's text field; empty when it is missing or not text (a log's chain can be made by
+// anyone, so its fields are not trusted to be of their kind).
+std::string TextOf(const station::Record& r, const char* key) {
+    const auto it = r.find(key);
+    return it != r.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+} // namespace
+
 int RunVerify(Session& s, const std::vector<std::string>& args) {
     std::vector<station::Record> records;
     std::string error;
@@ -150,7 +161,7 @@ int RunVerify(Session& s, const std::vector<std::string>& args) {
     const station::Record* found = nullptr;
     for (const station::Record& r : records) {
         if (r.contains("serial_number") && r["serial_number"].is_number_unsigned() &&
-            r["serial_number"].get<std::uint32_t>() == serial && r.value("result", "") == "pass") {
+            r["serial_number"].get<std::uint32_t>() == serial && TextOf(r, "result") == "pass") {
             found = &r;
         }
     }
@@ -179,10 +190,10 @@ int RunVerify(Session& s, const std::vector<std::string>& args) {
             changes.append("->").append(Hex(held, 4));
         }
     }
-    const bool same = station::WordsHash(now) == found->value("words_sha256", "");
+    const bool same = station::WordsHash(now) == TextOf(*found, "words_sha256");
     Record r = s.Result();
     r.Add("serial-number", static_cast<long long>(serial))
-        .Add("record", found->value("time", ""))
+        .Add("record", TextOf(*found, "time"))
         .Add("result", same ? "unchanged" : "changed");
     if (!changes.empty()) {
         r.Add("changes", changes);
@@ -190,7 +201,7 @@ int RunVerify(Session& s, const std::vector<std::string>& args) {
     s.printer.Result(r);
     if (!same) {
         s.Tell("serial number " + std::to_string(serial) + " no longer holds what its record of " +
-               found->value("time", "") + " says");
+               TextOf(*found, "time") + " says");
     }
     return same ? kExitOk : kExitSensor;
 }

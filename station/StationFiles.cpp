@@ -279,13 +279,37 @@ bool AppendRecord(const std::string& logPath, Record& record, std::string& reaso
     return true;
 }
 
-ChainCheck CheckChain(const std::string& logPath) {
-    ChainCheck check;
-    std::string text;
-    if (!ReadWholeFile(logPath, kMaxLogBytes, text, check.reason)) {
-        check.reason = "cannot read " + logPath + ": " + check.reason;
-        return check;
+namespace {
+
+// How deeply a line's JSON nests, strings skipped. A record is an object holding one object
+// ("words"); a line nested far deeper is no record, and writing it out again would recurse
+// once a level.
+int NestingDepth(const std::string& line) {
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
     }
+    return deepest;
+}
+
+// The chain check of a log's text; the records on the way when `records` is given.
+ChainCheck CheckChainText(const std::string& text, std::vector<Record>* records) {
+    ChainCheck check;
     std::string prev = kNoPreviousLine;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -299,6 +323,10 @@ ChainCheck CheckChain(const std::string& logPath) {
         const std::string line = text.substr(at, end - at);
         at = end + 1;
         Record record;
+        if (NestingDepth(line) > 4) {
+            check.reason = "not a station record (nested too deeply)";
+            return check;
+        }
         try {
             record = Record::parse(line);
         } catch (const Record::exception&) {
@@ -322,6 +350,9 @@ ChainCheck CheckChain(const std::string& logPath) {
         }
         prev = Sha256Hex(line);
         check.lines = number;
+        if (records) {
+            records->push_back(std::move(record));
+        }
     }
     check.ok = true;
     check.badLine = 0;
@@ -329,22 +360,33 @@ ChainCheck CheckChain(const std::string& logPath) {
     return check;
 }
 
+} // namespace
+
+ChainCheck CheckChain(const std::string& logPath) {
+    std::string text;
+    std::string reason;
+    if (!ReadWholeFile(logPath, kMaxLogBytes, text, reason)) {
+        ChainCheck check;
+        check.reason = "cannot read " + logPath + ": " + reason;
+        return check;
+    }
+    return CheckChainText(text, nullptr);
+}
+
 bool ReadRecords(const std::string& logPath, std::vector<Record>& records, std::string& reason) {
-    const ChainCheck check = CheckChain(logPath);
-    if (!check.ok) {
-        reason = check.badLine > 0
-                     ? logPath + ": line " + std::to_string(check.badLine) + ": " + check.reason
-                     : check.reason;
+    // One reading of the file, checked and taken apart, so that a record appended meanwhile
+    // is neither half read nor read unchecked.
+    records.clear();
+    std::string text;
+    if (!ReadWholeFile(logPath, kMaxLogBytes, text, reason)) {
+        reason = "cannot read " + logPath + ": " + reason;
         return false;
     }
-    std::string text;
-    ReadWholeFile(logPath, kMaxLogBytes, text, reason);
-    records.clear();
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        records.push_back(Record::parse(text.substr(at, end - at)));
-        at = end + 1;
+    const ChainCheck check = CheckChainText(text, &records);
+    if (!check.ok) {
+        records.clear();
+        reason = logPath + ": line " + std::to_string(check.badLine) + ": " + check.reason;
+        return false;
     }
     return true;
 }

@@ -417,3 +417,47 @@ TEST(Station, BadJobsAreRefusedBeforeAnyPortOpens) {
     EXPECT_EQ(FileText(folder + "/used.txt"), "5999\n");
     std::filesystem::remove_all(folder);
 }
+
+// A log's chain can be made by anyone: records whose fields are not of their kind, or a line
+// nested a million deep, get a message from verify and station-check, never a crash.
+TEST(Station, HostileLogsGetAMessageNotACrash) {
+    const std::string folder = Folder("hostile");
+    sim::VirtualSensor sensor(FastBootloaderOptions());
+    ASSERT_TRUE(sensor.Start());
+    const unsigned serial = sensor.ReadWord(0x80);
+    const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+    const struct {
+        const char* name;
+        std::string field; // the JSON of the record's "x", after serial_number
+        bool viaChain;     // appended as a record with its chain, else written as a raw line
+        int checkStatus;
+        int verifyStatus;
+        const char* message;
+    } cases[] = {
+        {"fields of another kind", R"({"result": 5, "time": 7, "words_sha256": []})", true, 0, 1,
+         "no passing record of serial number"},
+        {"a value nested a million deep", deep, false, 1, 2, "nested too deeply"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string log = folder + "/" + std::to_string(&c - cases) + ".jsonl";
+        if (c.viaChain) {
+            Record r = Record::parse(c.field);
+            r["serial_number"] = serial;
+            r["words"] = {{"26", "04b0"}};
+            std::string reason;
+            ASSERT_TRUE(station::AppendRecord(log, r, reason)) << reason;
+        } else {
+            WriteTextFile(log, std::string(R"({"prev":"0","hash":"0","x":)") + c.field + "}\n");
+        }
+        const CliRun check = RunCli(QUELLON_CLI_PATH, {"station-check", log}, folder);
+        EXPECT_EQ(check.status, c.checkStatus) << check.out << check.err;
+        const CliRun verify = RunCli(
+            QUELLON_CLI_PATH,
+            {"--no-default-ports", "--port", "COM5=" + sensor.SlavePath(), "verify", log}, folder);
+        EXPECT_EQ(verify.status, c.verifyStatus) << verify.err;
+        EXPECT_NE((check.out + check.err + verify.err).find(c.message), std::string::npos)
+            << check.out << check.err << verify.err;
+    }
+    std::filesystem::remove_all(folder);
+}
