@@ -127,7 +127,13 @@ bool MonitorPublisher::Start() {
     const std::size_t bound = st.raw ? 86400 : 172800;
     st.buffer =
         std::make_unique<feed::ReadingBuffer>("quellon-feed-" + st.sensor + ".spool", bound);
-    if (const std::size_t left = st.buffer->LoadLeftOver(); left > 0) {
+    std::size_t left = 0;
+    if (!st.buffer->LoadLeftOver(left, error)) {
+        s.Tell(error + ": the readings an earlier run left there would be lost, so nothing is "
+                       "published");
+        return false;
+    }
+    if (left > 0) {
         s.Tell(std::to_string(left) + " readings left by an earlier run in " +
                st.buffer->SpillPath() + " are published first");
     }

@@ -44,11 +44,17 @@ bool ReadingBuffer::OpenSpill() {
     return m_spillWrite && m_spillRead;
 }
 
-std::size_t ReadingBuffer::LoadLeftOver() {
+bool ReadingBuffer::LoadLeftOver(std::size_t& count, std::string& error) {
     std::lock_guard<std::mutex> lock(m_lock);
+    count = 0;
+    errno = 0;
     std::FILE* f = std::fopen(m_spillPath.c_str(), "rb");
     if (!f) {
-        return 0;
+        if (errno == ENOENT) {
+            return true;
+        }
+        error = "cannot read " + m_spillPath + ": " + std::strerror(errno != 0 ? errno : EIO);
+        return false;
     }
     std::size_t lines = 0;
     long whole = 0; // the end of the last whole line
@@ -62,14 +68,21 @@ std::size_t ReadingBuffer::LoadLeftOver() {
     std::filesystem::resize_file(m_spillPath, static_cast<std::uintmax_t>(whole), ec);
     if (lines == 0) {
         std::filesystem::remove(m_spillPath, ec);
-        return 0;
+        return true;
     }
+    errno = 0;
     if (!OpenSpill()) {
-        return 0;
+        error = "cannot add to " + m_spillPath + ": " + std::strerror(errno != 0 ? errno : EIO);
+        if (m_spillWrite) {
+            std::fclose(m_spillWrite);
+            m_spillWrite = nullptr;
+        }
+        return false;
     }
     m_spilled = lines;
     Refill();
-    return lines;
+    count = lines;
+    return true;
 }
 
 bool ReadingBuffer::Add(const std::string& payload) {

@@ -25,8 +25,10 @@ public:
     ReadingBuffer(const ReadingBuffer&) = delete;
     ReadingBuffer& operator=(const ReadingBuffer&) = delete;
 
-    // Takes in the readings a previous run left in the spill file; their count.
-    std::size_t LoadLeftOver();
+    // Takes in the readings a previous run left in the spill file: true with their count
+    // (0 when there is no file). False with the reason when a file is there that cannot be
+    // read or added to: publishing must not start, or its end would replace or remove it.
+    bool LoadLeftOver(std::size_t& count, std::string& error);
     // A new reading (one line of text without a line feed). False when it could be kept
     // neither in memory nor in the spill file (then it is kept in memory past the bound).
     bool Add(const std::string& payload);

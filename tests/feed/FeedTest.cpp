@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace quellon::feed;
@@ -86,7 +89,10 @@ TEST(Feed, BufferKeepsOrderThroughTheSpillFileAndDropsOnlyAcknowledged) {
                                                "r6", "r7", "r8", "r9", "r10"};
     EXPECT_EQ(handedOut, expected);
     ReadingBuffer next(path, 4);
-    EXPECT_EQ(next.LoadLeftOver(), 2u);
+    std::size_t left = 0;
+    std::string loadError;
+    EXPECT_TRUE(next.LoadLeftOver(left, loadError)) << loadError;
+    EXPECT_EQ(left, 2u);
     next.Add("s1");
     std::vector<std::string> second;
     std::string payload;
@@ -102,4 +108,38 @@ TEST(Feed, BufferKeepsOrderThroughTheSpillFileAndDropsOnlyAcknowledged) {
     std::string error;
     EXPECT_TRUE(next.Keep(error));
     EXPECT_FALSE(std::filesystem::exists(path)) << "nothing held: no file";
+}
+
+// A spill file that this user cannot read (left by a run as another user) is not taken for
+// none, which the end of the run would then replace or remove with its readings.
+TEST(Feed, ALeftOverFileThatCannotBeReadIsSaidAndLeftAlone) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to leave a file that another user cannot read";
+    }
+    std::string folder = ::testing::TempDir() + "feed-unreadable-XXXXXX";
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    const std::string path = folder + "/quellon-feed-5001.spool";
+    std::ofstream(path) << "r1\nr2\n";
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                std::_Exit(3);
+            }
+            ReadingBuffer buffer(path, 4);
+            std::size_t count = 0;
+            std::string error;
+            const bool loaded = buffer.LoadLeftOver(count, error);
+            std::_Exit(!loaded && count == 0 && error.find(path) != std::string::npos &&
+                               error.find("Permission denied") != std::string::npos
+                           ? 0
+                           : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    EXPECT_EQ(text.str(), "r1\nr2\n");
+    std::filesystem::remove_all(folder);
 }
