@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #ifdef _WIN32
 #include <io.h>
@@ -74,8 +75,14 @@ std::string HashOf(const Record& record) {
 
 } // namespace
 
-bool FileLock::Lock(const std::string& path, std::string& reason) {
+bool FileLock::Lock(const std::string& path, std::string& reason, std::chrono::milliseconds wait) {
     Unlock();
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    const auto heldTooLong = [&] {
+        reason = path + " is held by another program for more than " +
+                 (wait.count() % 1000 == 0 ? std::to_string(wait.count() / 1000) + " s"
+                                           : std::to_string(wait.count()) + " ms");
+    };
 #ifdef _WIN32
     HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -84,11 +91,22 @@ bool FileLock::Lock(const std::string& path, std::string& reason) {
         reason = "cannot open " + path + " (error " + std::to_string(::GetLastError()) + ")";
         return false;
     }
-    OVERLAPPED at{};
-    if (!::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
-        reason = "cannot lock " + path + " (error " + std::to_string(::GetLastError()) + ")";
-        ::CloseHandle(h);
-        return false;
+    for (;;) {
+        OVERLAPPED at{};
+        if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+            break;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_LOCK_VIOLATION || std::chrono::steady_clock::now() >= deadline) {
+            if (error == ERROR_LOCK_VIOLATION) {
+                heldTooLong();
+            } else {
+                reason = "cannot lock " + path + " (error " + std::to_string(error) + ")";
+            }
+            ::CloseHandle(h);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     m_handle = h;
 #else
@@ -97,14 +115,24 @@ bool FileLock::Lock(const std::string& path, std::string& reason) {
         reason = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    int r = 0;
-    do {
-        r = ::flock(fd, LOCK_EX);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
-        reason = "cannot lock " + path + ": " + std::strerror(errno);
-        ::close(fd);
-        return false;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            break;
+        }
+        const int error = errno;
+        if (error == EINTR) {
+            continue;
+        }
+        if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+            if (error == EWOULDBLOCK) {
+                heldTooLong();
+            } else {
+                reason = "cannot lock " + path + ": " + std::strerror(error);
+            }
+            ::close(fd);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     m_fd = fd;
 #endif

@@ -2,6 +2,7 @@
 // The files that several stations (several processes, several threads) share: the serial
 // number counter and the record log. Each is guarded by a lock file beside it, which is
 // never renamed, so that a counter replaced by a rename stays under the same lock.
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,7 +19,11 @@ public:
     ~FileLock() { Unlock(); }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
-    bool Lock(const std::string& path, std::string& reason);
+    // Waits at most `wait` for another holder (another station, another run) to let go: the
+    // counter and the log are held for milliseconds, so a longer wait means a holder that
+    // hangs, which must not hang this station too.
+    bool Lock(const std::string& path, std::string& reason,
+              std::chrono::milliseconds wait = std::chrono::seconds(10));
     void Unlock();
 
 private:

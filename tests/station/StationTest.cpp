@@ -152,6 +152,48 @@ TEST(Station, SharedCounterGivesEveryNumberOnce) {
     std::filesystem::remove_all(folder);
 }
 
+// A lock that another holder keeps is waited for, and given up with a message after the
+// wait instead of hanging the station; one let go meanwhile is taken.
+TEST(Station, ALockHeldElsewhereIsWaitedForWithinABound) {
+    const std::string folder = Folder("lock");
+    const std::string path = folder + "/serials.txt.lock";
+    const struct {
+        const char* name;
+        int releaseAfterMs; // -1: kept all along
+        bool locked;
+    } cases[] = {{"let go meanwhile", 100, true}, {"kept", -1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        station::FileLock other;
+        std::string reason;
+        ASSERT_TRUE(other.Lock(path, reason)) << reason;
+        std::thread release;
+        if (c.releaseAfterMs >= 0) {
+            release = std::thread([&other, &c] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(c.releaseAfterMs));
+                other.Unlock();
+            });
+        }
+        station::FileLock mine;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(mine.Lock(path, reason, std::chrono::milliseconds(400)), c.locked) << reason;
+        const auto waited = std::chrono::steady_clock::now() - start;
+        if (release.joinable()) {
+            release.join();
+        }
+        if (c.locked) {
+            EXPECT_GE(waited, std::chrono::milliseconds(90));
+        } else {
+            EXPECT_GE(waited, std::chrono::milliseconds(400));
+            EXPECT_LT(waited, std::chrono::seconds(3)) << "bounded";
+            EXPECT_NE(reason.find("is held by another program for more than 400 ms"),
+                      std::string::npos)
+                << reason;
+        }
+    }
+    std::filesystem::remove_all(folder);
+}
+
 namespace {
 
 struct Unit {
