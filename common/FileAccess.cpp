@@ -115,6 +115,16 @@ bool PathExists(const std::string& path) {
     return fs::exists(fs::symlink_status(NativePath(path), ec));
 }
 
+bool TruncateFile(const std::string& path, std::uint64_t size, std::string& reason) {
+    std::error_code ec;
+    fs::resize_file(NativePath(path), size, ec);
+    if (ec) {
+        reason = ec.message();
+        return false;
+    }
+    return true;
+}
+
 Presence PathPresence(const std::string& path, std::string& reason) {
     std::error_code ec;
     const fs::file_status status = fs::symlink_status(NativePath(path), ec);

@@ -3,6 +3,7 @@
 // handed to the system in its native form), with the system's reason on failure. A file
 // that replaces another is written beside it and renamed over it only when complete.
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@ bool PathExists(const std::string& path);
 // a caller that would start afresh for a missing file must not take for Absent.
 enum class Presence { Absent, Present, Unknown };
 Presence PathPresence(const std::string& path, std::string& reason);
+// Cuts the file back to `size` bytes (what an append that failed half-way left behind).
+bool TruncateFile(const std::string& path, std::uint64_t size, std::string& reason);
 
 // The whole content of a file of at most `limit` bytes. False with the reason otherwise.
 bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& content,

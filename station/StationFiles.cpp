@@ -295,6 +295,10 @@ bool AppendRecord(const std::string& logPath, Record& record, std::string& reaso
     ok = std::fclose(out) == 0 && ok;
     if (!ok) {
         reason = "cannot write the log " + logPath + ": " + std::strerror(error ? error : EIO);
+        // What went in of the line is taken out again: a part of a line would break the
+        // chain for every record after it.
+        std::string ignored;
+        TruncateFile(logPath, text.size(), ignored);
         return false;
     }
 #ifndef _WIN32

@@ -11,12 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace quellon;
@@ -191,6 +193,43 @@ TEST(Station, ALockHeldElsewhereIsWaitedForWithinABound) {
                 << reason;
         }
     }
+    std::filesystem::remove_all(folder);
+}
+
+namespace {
+
+// In a child process: appends a record to a log that may grow to `limit` bytes only; 0 when
+// the append failed and said why.
+int AppendBeyondASizeLimit(const std::string& log, std::size_t limit) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit size{limit, limit};
+    if (::setrlimit(RLIMIT_FSIZE, &size) != 0) {
+        return 3;
+    }
+    Record record = {{"station", "line-2"}, {"result", "fail"}, {"reason", "x"}};
+    std::string why;
+    const bool written = station::AppendRecord(log, record, why);
+    return !written && why.find("cannot write the log") != std::string::npos ? 0 : 1;
+}
+
+} // namespace
+
+// A record that could go to the disk only in part (a full disk: here a file size limit) is
+// taken out again, so the log's chain still holds for the records after it.
+TEST(Station, ARecordWrittenInPartIsTakenOutAgain) {
+    const std::string folder = Folder("partial");
+    const std::string log = folder + "/station.jsonl";
+    std::string reason;
+    Record first = {{"station", "line-2"}, {"result", "pass"}};
+    ASSERT_TRUE(station::AppendRecord(log, first, reason)) << reason;
+    const std::string before = FileText(log);
+    GTEST_FLAG_SET(death_test_style, "fast"); // the child works on this test's files
+    EXPECT_EXIT(std::_Exit(AppendBeyondASizeLimit(log, before.size() + 40)),
+                ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(FileText(log), before);
+    Record third = {{"station", "line-2"}, {"result", "pass"}};
+    ASSERT_TRUE(station::AppendRecord(log, third, reason)) << reason;
+    EXPECT_TRUE(station::CheckChain(log).ok) << station::CheckChain(log).reason;
     std::filesystem::remove_all(folder);
 }
 
