@@ -40,9 +40,6 @@ bool ParsePublishOption(const std::vector<std::string>& args, std::size_t& i, Pu
     return true;
 }
 
-const char* const kCannotPublish =
-    "this build cannot publish: it has no MQTT library (publish from the Linux build)";
-
 bool CheckPublishOptions(const PublishOptions& o, std::string& error) {
     if (o.url.empty()) {
         if (!o.ca.empty() || !o.cert.empty() || !o.key.empty() || !o.user.empty()) {
@@ -53,7 +50,7 @@ bool CheckPublishOptions(const PublishOptions& o, std::string& error) {
     }
     if (!feed::PublishingAvailable()) {
         // Said before any port is opened or any sensor looked for.
-        error = kCannotPublish;
+        error = "this build cannot publish: it has no MQTT library (publish from the Linux build)";
         return false;
     }
     feed::FeedUrl url;
@@ -96,11 +93,7 @@ MonitorPublisher::~MonitorPublisher() {
 bool MonitorPublisher::Start() {
     State& st = *m_state;
     Session& s = st.s;
-    std::string error;
-    if (!feed::PublishingAvailable()) {
-        s.Tell(kCannotPublish);
-        return false;
-    }
+    std::string error; // a build that cannot publish was refused with the options
     feed::ParseFeedUrl(st.options.url, st.url, error);
     std::uint16_t serial = 0;
     st.sensor = s.memory.ReadConfigWord(kSerialNumberAddress, serial) && serial != 0xffff

@@ -313,32 +313,6 @@ bool AppendRecord(const std::string& logPath, Record& record, std::string& reaso
 
 namespace {
 
-// How deeply a line's JSON nests, strings skipped. A record is an object holding one object
-// ("words"); a line nested far deeper is no record, and writing it out again would recurse
-// once a level.
-int NestingDepth(const std::string& line) {
-    int depth = 0;
-    int deepest = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (inString) {
-            if (c == '\\') {
-                ++i;
-            } else if (c == '"') {
-                inString = false;
-            }
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            deepest = std::max(deepest, ++depth);
-        } else if (c == '}' || c == ']') {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
 // The chain check of a log's text; the records on the way when `records` is given.
 ChainCheck CheckChainText(const std::string& text, std::vector<Record>* records) {
     ChainCheck check;
@@ -354,15 +328,24 @@ ChainCheck CheckChainText(const std::string& text, std::vector<Record>* records)
         }
         const std::string line = text.substr(at, end - at);
         at = end + 1;
+        // A record is an object holding one object ("words"). Anything nested far deeper is
+        // left out as it is read, and the line is refused: writing it out again for its hash
+        // would recurse once a level.
+        bool tooDeep = false;
+        const auto shallow = [&tooDeep](int depth, Record::parse_event_t, Record&) {
+            tooDeep = tooDeep || depth > 4;
+            return depth <= 4;
+        };
         Record record;
-        if (NestingDepth(line) > 4) {
-            check.reason = "not a station record (nested too deeply)";
+        try {
+            record = Record::parse(line, shallow);
+        } catch (const Record::exception&) {
+            check.reason =
+                tooDeep ? "not a station record (nested too deeply)" : "not a JSON record";
             return check;
         }
-        try {
-            record = Record::parse(line);
-        } catch (const Record::exception&) {
-            check.reason = "not a JSON record";
+        if (tooDeep) {
+            check.reason = "not a station record (nested too deeply)";
             return check;
         }
         if (!record.is_object() || !record.contains("prev") || !record.contains("hash") ||
